@@ -1,0 +1,19 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test suite; exits non-zero when any test fails.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+werror=-DELABEL_WERROR=ON
+
+echo "== native build and tests"
+cmake -S . -B build $werror
+cmake --build build -j"$jobs"
+ctest --test-dir build -j"$jobs" --output-on-failure
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
+cmake -S . -B build-sanitize $werror -DELABEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+cmake --build build-sanitize -j"$jobs"
+ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
