@@ -1,0 +1,106 @@
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "elabel.h"
+#include "elabel_cli.h"
+#include "elabel_log.h"
+#include "elabel_platform.h"
+
+namespace {
+
+constexpr int BUSY_TRIES = 3;
+constexpr useconds_t BUSY_PAUSE_US = 1000;
+constexpr int32_t FIRST_SETTABLE_ID = 0x30;
+constexpr int32_t LAST_SETTABLE_ID = 0x68;
+
+// Calls op up to three times while it reports the lock busy (-8).
+int32_t retry_while_busy(int32_t (*op)())
+{
+    int32_t ret = 0;
+    for (int attempt = 0; attempt < BUSY_TRIES; ++attempt) {
+        ret = op();
+        if (ret != -8) {
+            break;
+        }
+        elabel_platform.sleep_us(BUSY_PAUSE_US);
+    }
+    return ret;
+}
+
+bool all_hex_digits(const char *text)
+{
+    for (; *text != '\0'; ++text) {
+        if (std::isxdigit(static_cast<unsigned char>(*text)) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
+
+extern "C" int32_t elabel_parse_item_id(const char *text, int32_t *out)
+{
+    if (text == nullptr || out == nullptr) {
+        return -1;
+    }
+    if (std::strlen(text) <= 2) {
+        return -1;
+    }
+    if (std::strncmp(text, "0x", 2) != 0 && std::strncmp(text, "0X", 2) != 0) {
+        return -1;
+    }
+    if (!all_hex_digits(text + 2)) {
+        return -1;
+    }
+    // Converted at 64 bits everywhere, so that a 32-bit build keeps the same
+    // low 32 bits as the 64-bit board.
+    char *end = nullptr;
+    const long long value = std::strtoll(text, &end, 16);
+    *out = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
+    return *end == '\0' ? 0 : -1;
+}
+
+extern "C" int32_t elabel_set_run(char *argv[])
+{
+    if (elabel_data == nullptr) {
+        const int32_t ret = retry_while_busy(driver_elabel_init);
+        if (ret != 0) {
+            ELABEL_ERR("driver_elabel_init error. ret=%d\r\n", ret);
+            std::puts("[elabel_set] elabel init error.\r");
+            return ret;
+        }
+    }
+
+    int32_t id = 0;
+    int32_t ret = elabel_parse_item_id(argv[2], &id);
+    if (ret != 0 || id < FIRST_SETTABLE_ID || id > LAST_SETTABLE_ID) {
+        // A well-formed id outside the settable range is refused like a missing item.
+        if (ret == 0) {
+            ret = -6;
+        }
+        ELABEL_ERR("item_id error. ret=%d item_id=0x%x\r\n", ret, static_cast<unsigned>(id));
+        std::puts("[elabel_set] item id error.\r");
+        return ret;
+    }
+
+    ret = set_data_to_elabel_mem(static_cast<uint8_t>(id & 0xFF), argv[3]);
+    if (ret != 0) {
+        ELABEL_ERR("driver_elabel_set_data error. ret=%d", ret);
+        std::puts("[elabel_set] error.\r");
+        return ret;
+    }
+
+    ret = retry_while_busy(driver_elabel_update);
+    if (ret != 0) {
+        ELABEL_ERR("elabel_update error. ret=%d", ret);
+        std::puts("[elabel_update] error.\r");
+        return ret;
+    }
+
+    std::puts("[elabel_set] success.\r");
+    ELABEL_LOG(LOG_INFO, "elabel_set success.");
+    return 0;
+}

@@ -1,0 +1,83 @@
+/*
+ * Electronic label store: the board's identity record kept in an I2C EEPROM.
+ *
+ * The store keeps one image of the label in memory (elabel_data), loads it
+ * from the EEPROM with verification and repair, hands out and changes its
+ * items, and writes it back. Access to the EEPROM is serialised between
+ * processes by a record lock on ELABEL_LOCK_FILE.
+ *
+ * Result codes: 0 success; -1 general failure; -4 memory or copy failure, or
+ * no image; -6 invalid argument, no such item, or data too long; -8 the lock
+ * was not obtained (bus busy).
+ */
+#ifndef ELABEL_H
+#define ELABEL_H
+
+#include <stdint.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+#define ELABEL_MAGIC 0x454C4142u
+#define ELABEL_DATA_LEN 2360
+#define ELABEL_FLASH_OFFSET 512
+#define ELABEL_ITEM_NUM 26
+#define ELABEL_I2C_DEV "/dev/i2c-8"
+#define ELABEL_I2C_ADDR 0xA0
+#define ELABEL_LOCK_FILE "/run/elabel_lock_flag"
+#define ELABEL_LOCK_TRIES 1000u
+
+/* Each item block: crc (u16 LE), len (u16 LE), then max_len data bytes. */
+#define ELABEL_ITEM_HEAD_LEN 4
+
+typedef struct elabel_item_desc {
+    uint8_t id;
+    uint16_t max_len;
+    uint64_t offset;           /* of the item's block within the image */
+    const char *default_value;
+} elabel_item_desc;
+
+/* The current image (ELABEL_DATA_LEN bytes), or NULL when none is loaded. */
+extern uint8_t *elabel_data;
+
+/* The 26 items, in image order. */
+extern const elabel_item_desc elabel_item_table[ELABEL_ITEM_NUM];
+
+/* Image format */
+uint16_t elabel_crc16(const uint8_t *data, int32_t len);
+const elabel_item_desc *driver_elabel_find_item(uint8_t id);
+int32_t driver_elabel_item_set_default(int32_t row);  /* 0; 1 */
+int32_t driver_elabel_set_default(void);              /* 0; 1 */
+
+/* Inter-process lock */
+int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries);  /* 0; -1 */
+int32_t elabel_set_unlock(int32_t fd);                     /* 0; -1 */
+
+/* Raw EEPROM transfers of the label region */
+int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length);  /* 0; 1 */
+int32_t driver_flash_eraseElectronicLabel(void);                             /* 0; -1 */
+int32_t driver_flash_writElectronicLabel(uint8_t *buffer, uint32_t length);  /* 0; -1 */
+
+/* Loading, reading and write-back */
+int32_t driver_elabel_verify(uint8_t *image);              /* 0 */
+int32_t driver_elabel_flash_read_verify(uint8_t *image);   /* 0; 1 */
+int32_t driver_elabel_init(void);                          /* 0; -1; -4; -8 */
+void driver_elabel_release(void);
+int32_t driver_elabel_get_data(uint8_t id, uint8_t *out, uint32_t out_size,
+                               uint16_t *out_len);         /* 0; -1; -4; -6 */
+int32_t driver_elabel_update(void);                        /* 0; -1; -4; -8 */
+
+/* Item writing, clearing and reload entry points */
+int32_t set_data_to_elabel_mem(uint8_t id, const char *text);  /* 0; -4; -6 */
+int32_t driver_elabel_set_data(uint8_t id, const uint8_t *data, uint16_t offset,
+                               int32_t count);                 /* 0; -1; -4; -6 */
+int32_t elabel_set_data(uint8_t id, const uint8_t *data, uint16_t offset, int32_t count);
+int32_t elabel_get_data(uint8_t id, uint8_t *out, uint32_t out_size, uint16_t *out_len);
+int32_t driver_elabel_clear(void);                             /* 0; -1; -4 */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

@@ -1,0 +1,59 @@
+#include "elabel.h"
+#include "elabel_log.h"
+#include "elabel_platform.h"
+
+namespace {
+
+constexpr size_t ERASE_BUFFER_LEN = 4096;
+constexpr int WRITE_TRIES = 3;
+constexpr useconds_t WRITE_RETRY_PAUSE_US = 1;
+
+// The bus address byte as the platform library takes it: 0xA0 is -96.
+constexpr int8_t eeprom_address()
+{
+    return static_cast<int8_t>(ELABEL_I2C_ADDR - 0x100);
+}
+
+int32_t write_label(uint8_t *buffer, uint32_t length)
+{
+    return elabel_platform.i2c_write(ELABEL_I2C_DEV, eeprom_address(), ELABEL_FLASH_OFFSET, buffer,
+                                     length);
+}
+
+} // namespace
+
+extern "C" int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length)
+{
+    if (elabel_platform.i2c_read(ELABEL_I2C_DEV, eeprom_address(), ELABEL_FLASH_OFFSET, buffer,
+                                 length) < 0) {
+        ELABEL_ERR("[driver_flash_readElectronicLabel] i2c_read_data error.\n");
+        return 1;
+    }
+    return 0;
+}
+
+extern "C" int32_t driver_flash_eraseElectronicLabel(void)
+{
+    uint8_t zeros[ERASE_BUFFER_LEN];
+    if (elabel_platform.fill(zeros, sizeof(zeros), 0, sizeof(zeros)) != 0) {
+        ELABEL_ERR("memset_s error.\n");
+        return -1;
+    }
+    if (write_label(zeros, ELABEL_DATA_LEN) < 0) {
+        ELABEL_ERR("[driver_flash_eraseElectronicLabel] i2c_write_data error.\n");
+        return -1;
+    }
+    return 0;
+}
+
+extern "C" int32_t driver_flash_writElectronicLabel(uint8_t *buffer, uint32_t length)
+{
+    for (int attempt = 0; attempt < WRITE_TRIES; ++attempt) {
+        if (write_label(buffer, length) >= 0) {
+            return 0;
+        }
+        elabel_platform.sleep_us(WRITE_RETRY_PAUSE_US);
+    }
+    ELABEL_ERR("[driver_flash_writElectronicLabel] i2c_write_data error.\n");
+    return -1;
+}

@@ -1,0 +1,61 @@
+#include <fcntl.h>
+
+#include "elabel.h"
+#include "elabel_log.h"
+#include "elabel_platform.h"
+
+namespace {
+
+constexpr int REQUESTS_PER_PASS = 100;
+constexpr useconds_t PASS_PAUSE_US = 1000;
+
+// A write lock or an unlock of the whole file, from its start.
+struct flock whole_file(short type)
+{
+    struct flock lock {};
+    lock.l_type = type;
+    lock.l_whence = SEEK_SET;
+    lock.l_start = 0;
+    lock.l_len = 0;
+    return lock;
+}
+
+bool try_lock(int fd)
+{
+    struct flock lock = whole_file(F_WRLCK);
+    return elabel_platform.lock_file(fd, F_SETLK, &lock) == 0;
+}
+
+} // namespace
+
+extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
+{
+    const int fd = elabel_platform.open_file(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        ELABEL_ERR("elabel_get_lock:open file failed! %s.", ELABEL_LOCK_FILE);
+        return -1;
+    }
+    *fd_out = fd;
+    for (uint32_t pass = 0; pass < tries; ++pass) {
+        for (int request = 0; request < REQUESTS_PER_PASS; ++request) {
+            if (try_lock(fd)) {
+                return 0;
+            }
+        }
+        elabel_platform.sleep_us(PASS_PAUSE_US);
+    }
+    elabel_platform.close_file(fd);
+    return -1;
+}
+
+extern "C" int32_t elabel_set_unlock(int32_t fd)
+{
+    if (fd < 0) {
+        ELABEL_ERR("elabel_set_unlock:fd is 0.");
+        return -1;
+    }
+    struct flock lock = whole_file(F_UNLCK);
+    (void)elabel_platform.lock_file(fd, F_SETLK, &lock);
+    elabel_platform.close_file(fd);
+    return 0;
+}

@@ -1,0 +1,39 @@
+#include "elabel_platform.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdlib>
+
+#include "quellix.h"
+
+namespace {
+
+int open_file(const char *path, int flags, mode_t mode)
+{
+    return open(path, flags, mode);
+}
+
+int lock_file(int fd, int cmd, struct flock *lock)
+{
+    return fcntl(fd, cmd, lock);
+}
+
+void log_line(int priority, const char *line)
+{
+    syslog(priority, "%s", line);
+}
+
+constexpr elabel_platform_ops real_platform = {
+    driver_i2c_get_data, driver_i2c_set_data, memcpy_s, memset_s, std::malloc, std::free,
+    open_file, lock_file, close, usleep, log_line,
+};
+
+} // namespace
+
+elabel_platform_ops elabel_platform = real_platform;
+
+void elabel_platform_reset()
+{
+    elabel_platform = real_platform;
+}

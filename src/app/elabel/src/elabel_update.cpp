@@ -1,0 +1,37 @@
+#include "elabel.h"
+#include "elabel_log.h"
+#include "elabel_platform.h"
+
+extern "C" int32_t driver_elabel_update(void)
+{
+    if (elabel_data == nullptr) {
+        return -4;
+    }
+    auto *elabel_bak = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
+    if (elabel_bak == nullptr) {
+        ELABEL_ERR("fail to malloc elabel_bak\r\n");
+        return -4;
+    }
+    if (elabel_platform.copy(elabel_bak, ELABEL_DATA_LEN, elabel_data, ELABEL_DATA_LEN) != 0) {
+        elabel_platform.dealloc(elabel_bak);
+        ELABEL_ERR("driver_elabel_update memcpy_s error.\n");
+        return -4;
+    }
+    int32_t fd = -1;
+    if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
+        elabel_platform.dealloc(elabel_bak);
+        ELABEL_ERR("driver_elabel bus busy.\n");
+        return -8;
+    }
+    int32_t ret = 0;
+    if (driver_flash_eraseElectronicLabel() != 0) {
+        ELABEL_ERR("fail to driver_flash_eraseElectronicLabel\r\n");
+        ret = -1;
+    } else if (driver_flash_writElectronicLabel(elabel_bak, ELABEL_DATA_LEN) != 0) {
+        ELABEL_ERR("fail to driver_flash_writElectronicLabel\r\n");
+        ret = -1;
+    }
+    elabel_set_unlock(fd);
+    elabel_platform.dealloc(elabel_bak);
+    return ret;
+}
