@@ -16,3 +16,26 @@ if [ ${#need[@]} -gt 0 ]; then
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}"
 fi
+
+# --- Real-kernel end-to-end test (tests/kernel) ---------------------------------------------
+# QEMU for 32-bit ARM, the armhf cross compiler, initramfs tools, and apt's armhf architecture:
+# the test itself downloads Debian's armhf kernel and busybox-static into the build tree.
+# Without root nothing is changed here; that test then skips and says why.
+kernel_need=()
+for pkg in qemu-system-arm g++-arm-linux-gnueabihf cpio kmod; do
+  have "$pkg" || kernel_need+=("$pkg")
+done
+kernel_arch=yes
+dpkg --print-foreign-architectures | grep -qx armhf || kernel_arch=no
+if [ ${#kernel_need[@]} -gt 0 ] || [ "$kernel_arch" = no ] ||
+   ! apt-cache show busybox-static:armhf >/dev/null 2>&1; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "kernel test: needs root to install ${kernel_need[*]:-} and set up armhf; it will skip" >&2
+  else
+    [ "$kernel_arch" = yes ] || dpkg --add-architecture armhf
+    apt-get update -q
+    if [ ${#kernel_need[@]} -gt 0 ]; then
+      DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${kernel_need[@]}"
+    fi
+  fi
+fi

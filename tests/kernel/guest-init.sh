@@ -1,0 +1,67 @@
+#!/bin/busybox sh
+# /init of the guest: brings up the I2C stack, points the tool's fixed bus device at the
+# emulated chip's adapter, starts syslogd, runs every step under /ktest/steps and reports
+# each step's exit status and stdout (as hex bytes) and the system log on the console.
+# Every report line starts with "KTEST"; the host reads nothing else.
+
+/bin/busybox mount -t devtmpfs dev /dev
+exec </dev/console >/dev/console 2>&1
+/bin/busybox --install -s /bin
+export PATH=/bin:/sbin:/usr/bin:/usr/sbin
+
+mount -t proc proc /proc
+mount -t sysfs sys /sys
+mount -t tmpfs -o mode=0755 run /run
+mount -t tmpfs tmp /tmp
+
+. /ktest/config
+
+finish() {
+    echo "KTEST-END $1"
+    reboot -f
+    sleep 60
+}
+
+while read -r ko; do
+    insmod "$ko" || { echo "KTEST-SETUP insmod $ko failed"; finish setup; }
+done </ktest/modules
+
+# The adapter of the controller the chip hangs on; its number depends on probe order.
+adapter=
+for d in /sys/bus/i2c/devices/i2c-*; do
+    case "$(readlink -f "$d")" in
+        */"$KTEST_CONTROLLER".i2c-bus/*) adapter=${d##*/i2c-} ;;
+    esac
+done
+[ -n "$adapter" ] || { echo "KTEST-SETUP no adapter for $KTEST_CONTROLLER"; finish setup; }
+rm -f "$KTEST_DEVICE"
+mknod -m 600 "$KTEST_DEVICE" c 89 "$adapter"
+echo "KTEST-SETUP $KTEST_DEVICE is adapter $adapter"
+
+# Before the tool runs: the first bytes of the chip and of the label region as the kernel
+# reads them, so that a broken setup is told apart from a broken tool.
+for at in "0x00 0x00" "0x02 0x00"; do
+    bytes=$(i2ctransfer -y "$adapter" w2@0x50 $at r8) || { echo "KTEST-SETUP read failed"; finish setup; }
+    echo "KTEST-PEEK $at $bytes"
+done
+
+syslogd -O /var/log/messages
+n=0
+while [ ! -S /dev/log ] && [ $n -lt 50 ]; do sleep 0.1; n=$((n + 1)); done
+[ -S /dev/log ] || { echo "KTEST-SETUP syslogd did not start"; finish setup; }
+
+for dir in /ktest/steps/*; do
+    step=${dir##*/}
+    set --
+    while IFS= read -r arg; do set -- "$@" "$arg"; done <"$dir/args"
+    logger -t ktest "step $step"
+    timeout 60 elabel "$@" >/tmp/out
+    echo "KTEST-STATUS $step $?"
+    od -An -tx1 -v /tmp/out | sed "s/^/KTEST-OUT $step /"
+done
+logger -t ktest "steps done"
+
+[ -e /run/elabel_lock_flag ] && echo "KTEST-LOCKMODE $(stat -c %a /run/elabel_lock_flag)"
+sleep 0.2
+sed 's/^/KTEST-LOG /' /var/log/messages
+finish done

@@ -1,0 +1,416 @@
+#!/usr/bin/env bash
+# Real-kernel end-to-end test: boots Debian's armhf kernel under qemu-system-arm (machine
+# ast2600-evb) with an emulated 24C64 EEPROM on I2C bus 0, and runs the production elabel,
+# cross-built for armhf, through the real i2c-aspeed and i2c-dev drivers, the real lock file
+# under /run and busybox syslogd. Checks each command's stdout bytes and exit status, the
+# log lines, and afterwards the chip's bytes on the host.
+#
+#   run-kernel-test.sh SOURCE_DIR WORK_DIR
+#
+# ELABEL_KERNEL_TRANSPORT_LIB=/path/libquellix.so runs the guest with that armhf build of the
+# I2C library instead of the one built here (a board's own copy, or a deliberately broken one).
+# Exit status: 0 passed, 1 failed, 77 skipped (tools or packages cannot be had).
+set -uo pipefail
+export LC_ALL=C
+
+readonly SKIP=77
+readonly TRIPLE=arm-linux-gnueabihf
+readonly SYSROOT_LIB=/usr/$TRIPLE/lib
+readonly CONTROLLER=1e78a080   # I2C controller of aspeed bus 0 in the device tree
+readonly DEVICE=/dev/i2c-8     # the tool's fixed bus device
+readonly CHIP_SIZE=8192
+readonly LABEL_START=512
+readonly LABEL_LEN=2360
+
+skip() { echo "SKIP: $*"; exit "$SKIP"; }
+die() { echo "FAIL: $*"; exit 1; }
+
+[ $# -eq 2 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR" >&2; exit 2; }
+SRC=$(cd "$1" && pwd) || exit 2
+mkdir -p "$2" && WORK=$(cd "$2" && pwd) || exit 2
+export PATH=$PATH:/usr/sbin:/sbin
+
+# ---------------------------------------------------------------- the item table
+# id, name in the listing, capacity of the data field; blocks follow each other from byte 4.
+ITEMS=(
+    "10 chassis_type 4" "11 chassis_part_num 68" "12 chassis_serial_num 68"
+    "20 bd_mfg_time 68" "21 bd_manufacture 68" "22 bd_product_name 68" "23 bd_serial_num 68"
+    "24 bd_part_num 68" "25 bd_file_id 68"
+    "30 prd_manufacture 68" "31 prd_name 68" "32 prd_part_num 68" "33 prd_version 68"
+    "34 prd_serial_num 68" "35 prd_asset_tag 68" "36 prd_file_id 68"
+    "60 sys_manufacture 68" "61 sys_name 68" "62 sys_version 68" "63 sys_serial_num 68"
+    "64 sys_description 496" "65 sys_issuenumber 48" "66 sys_cleicode 48" "67 sys_bom 48"
+    "68 sys_model 48" "50 extend_info 268"
+)
+
+# ---------------------------------------------------------------- results
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok     $*"; }
+bad() { failed=$((failed + 1)); echo "FAILED $*"; }
+check() { # check DESCRIPTION COMMAND...
+    local what=$1
+    shift
+    if "$@"; then ok "$what"; else bad "$what"; fi
+}
+
+# ---------------------------------------------------------------- tools and packages
+need_tools() {
+    local t missing=()
+    for t in qemu-system-arm "$TRIPLE-gcc" "$TRIPLE-g++" "$TRIPLE-readelf" cmake cpio gzip \
+        od cmp apt-get apt-cache dpkg-deb depmod modprobe timeout; do
+        command -v "$t" >/dev/null 2>&1 || missing+=("$t")
+    done
+    [ ${#missing[@]} -eq 0 ] ||
+        skip "missing tools: ${missing[*]} (scripts/install-deps.sh installs them)"
+}
+
+# Downloads the armhf kernel and busybox-static into WORK/cache (kept between runs) and
+# unpacks them into WORK/pkgroot.
+fetch_packages() {
+    local cache=$WORK/cache kernel debs=() pkg
+    mkdir -p "$cache"
+    kernel=$(apt-cache depends linux-image-armmp:armhf 2>/dev/null |
+        sed -n 's/^ *Depends: \(linux-image-[^ :]*-armmp\)\(:armhf\)\{0,1\}$/\1/p' | head -n 1)
+    if [ -z "$kernel" ]; then
+        # No armhf package lists: a kernel downloaded earlier still does.
+        kernel=$(find "$cache" -name 'linux-image-*-armmp_*_armhf.deb' -printf '%f\n' |
+            sed 's/_.*//' | sort -V | tail -n 1)
+        [ -n "$kernel" ] || skip "no armhf kernel package: the armhf architecture is not" \
+            "set up for apt (scripts/install-deps.sh does it)"
+    fi
+    for pkg in "$kernel" busybox-static; do
+        if ! compgen -G "$cache/${pkg}_*_armhf.deb" >/dev/null; then
+            (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$pkg:armhf") \
+                >"$WORK/download.log" 2>&1 ||
+                skip "cannot download $pkg:armhf (see $WORK/download.log)"
+        fi
+        debs+=("$(ls "$cache/${pkg}"_*_armhf.deb | sort -V | tail -n 1)")
+    done
+    if [ "$(cat "$WORK/pkgroot.stamp" 2>/dev/null)" != "${debs[*]}" ]; then
+        rm -rf "$WORK/pkgroot"
+        for pkg in "${debs[@]}"; do
+            dpkg-deb -x "$pkg" "$WORK/pkgroot" || die "cannot unpack $pkg"
+        done
+        echo "${debs[*]}" >"$WORK/pkgroot.stamp"
+    fi
+    echo "kernel package: $kernel"
+}
+
+# ---------------------------------------------------------------- cross build
+cross_build() {
+    local dir=$WORK/armhf
+    echo "cross-building elabel for armhf in $dir"
+    cmake -S "$SRC" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" \
+        -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release >"$WORK/armhf-configure.log" 2>&1 ||
+        { tail -n 30 "$WORK/armhf-configure.log"; die "armhf configure failed"; }
+    cmake --build "$dir" --target elabel -j2 >"$WORK/armhf-build.log" 2>&1 ||
+        { tail -n 30 "$WORK/armhf-build.log"; die "armhf build failed"; }
+    ELABEL_BIN=$dir/src/app/elabel/elabel
+    [ -x "$ELABEL_BIN" ] || die "no $ELABEL_BIN after the armhf build"
+}
+
+# Finds the armhf file for a DT_NEEDED name: the override for the I2C library, then the
+# cross build tree, then the cross toolchain's C and C++ runtime.
+find_library() {
+    local name=$1 hit
+    if [ -n "${ELABEL_KERNEL_TRANSPORT_LIB:-}" ] && [[ $name == libquellix.so* ]]; then
+        echo "$ELABEL_KERNEL_TRANSPORT_LIB"
+        return
+    fi
+    hit=$(find "$WORK/armhf" -name "$name" \( -type f -o -type l \) -print -quit)
+    [ -n "$hit" ] || { [ -e "$SYSROOT_LIB/$name" ] && hit=$SYSROOT_LIB/$name; }
+    echo "$hit"
+}
+
+# Copies the libraries an ELF file needs, and theirs, into ROOTFS/lib.
+stage_needed() {
+    local elf=$1 name path
+    for name in $("$TRIPLE-readelf" -d "$elf" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+        [ -e "$ROOTFS/lib/$name" ] && continue
+        path=$(find_library "$name")
+        [ -n "$path" ] || die "no armhf library $name (needed by ${elf##*/})"
+        cp -L "$path" "$ROOTFS/lib/$name" || die "cannot copy $path"
+        echo "  lib/$name <- $path"
+        stage_needed "$ROOTFS/lib/$name"
+    done
+}
+
+# ---------------------------------------------------------------- the guest
+KERNEL_RELEASE=
+stage_kernel_files() {
+    local moddir ko
+    moddir=$(ls -d "$WORK"/pkgroot/lib/modules/*/ 2>/dev/null | head -n 1)
+    [ -n "$moddir" ] || die "the kernel package holds no modules"
+    KERNEL_RELEASE=$(basename "$moddir")
+    VMLINUZ=$WORK/pkgroot/boot/vmlinuz-$KERNEL_RELEASE
+    DTB=$WORK/pkgroot/usr/lib/linux-image-$KERNEL_RELEASE/aspeed-ast2600-evb.dtb
+    [ -f "$VMLINUZ" ] && [ -f "$DTB" ] || die "kernel or device tree missing for $KERNEL_RELEASE"
+    depmod -b "$WORK/pkgroot" "$KERNEL_RELEASE" || die "depmod failed"
+    : >"$ROOTFS/ktest/modules"
+    for ko in $( (modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends i2c-aspeed &&
+        modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends i2c-dev) |
+        sed -n 's/^insmod \([^ ]*\).*/\1/p'); do
+        mkdir -p "$ROOTFS/modules"
+        cp "$ko" "$ROOTFS/modules/" || die "cannot copy $ko"
+        echo "/modules/${ko##*/}" >>"$ROOTFS/ktest/modules"
+    done
+    [ -s "$ROOTFS/ktest/modules" ] || die "modprobe found neither i2c-aspeed nor i2c-dev"
+}
+
+# A text of N bytes for sys_description.
+make_text() {
+    local n=$1 chars='0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZ-abcdefghijklmnopqrstuvwxyz.' s= i
+    for ((i = 0; i < n; i++)); do s+=${chars:i%${#chars}:1}; done
+    printf '%s' "$s"
+}
+
+STEP_COUNT=0
+add_step() { # add_step ARG...: one elabel run in the guest
+    local dir
+    STEP_COUNT=$((STEP_COUNT + 1))
+    dir=$ROOTFS/ktest/steps/$(printf '%02d' "$STEP_COUNT")
+    mkdir -p "$dir"
+    printf '%s\n' "$@" >"$dir/args"
+}
+
+stage_rootfs() {
+    ROOTFS=$WORK/rootfs
+    rm -rf "$ROOTFS"
+    mkdir -p "$ROOTFS"/{bin,sbin,usr/bin,usr/sbin,lib,dev,proc,sys,run,tmp,var/log,ktest/steps}
+    cp "$WORK/pkgroot/bin/busybox" "$ROOTFS/bin/busybox" || die "no busybox in busybox-static"
+    cp "$SRC/tests/kernel/guest-init.sh" "$ROOTFS/init"
+    chmod 755 "$ROOTFS/init"
+    printf 'KTEST_CONTROLLER=%s\nKTEST_DEVICE=%s\n' "$CONTROLLER" "$DEVICE" >"$ROOTFS/ktest/config"
+    stage_kernel_files
+
+    cp "$ELABEL_BIN" "$ROOTFS/usr/sbin/elabel"
+    local interp
+    interp=$("$TRIPLE-readelf" -l "$ELABEL_BIN" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
+    [ -n "$interp" ] && cp -L "$SYSROOT_LIB/${interp##*/}" "$ROOTFS$interp"
+    echo "elabel: $("$TRIPLE-readelf" -d "$ELABEL_BIN" | grep -E 'NEEDED|RUNPATH' | tr -s ' ' | tr '\n' ';')"
+    stage_needed "$ELABEL_BIN"
+
+    TEXT495=$(make_text 495)
+    TEXT496=$(make_text 496)
+    add_step getall
+    add_step getall
+    add_step set 0x30 ACME
+    add_step set 0x64 "$TEXT495"
+    add_step get 30
+    add_step set 0x10 X
+    add_step set 0x64 "$TEXT496"
+    add_step getall
+
+    (cd "$ROOTFS" && find . | cpio -o -H newc --quiet | gzip -1) >"$WORK/initramfs.cpio.gz" ||
+        die "cannot pack the initramfs"
+}
+
+# The chip before the run: the label region blank (0xFF), every other byte a pattern that
+# holds neither 0x00 nor 0xFF, so that a stray write anywhere shows.
+make_initial_image() {
+    local fmt= h i v
+    for ((i = 0; i < CHIP_SIZE; i++)); do
+        if ((i >= LABEL_START && i < LABEL_START + LABEL_LEN)); then
+            v=255
+        else
+            v=$((1 + (i * 37 + (i >> 8) * 11) % 254))
+        fi
+        printf -v h '\\x%02x' "$v"
+        fmt+=$h
+    done
+    printf "$fmt" >"$1"
+}
+
+boot_guest() {
+    cp "$WORK/chip-initial.img" "$WORK/chip.img"
+    local t0=$SECONDS
+    timeout 300 qemu-system-arm -M ast2600-evb -display none -monitor none \
+        -serial "file:$WORK/console.log" -no-reboot \
+        -kernel "$VMLINUZ" -dtb "$DTB" -initrd "$WORK/initramfs.cpio.gz" \
+        -append "console=ttyS4,115200n8 quiet loglevel=1 panic=-1" \
+        -drive "file=$WORK/chip.img,if=none,format=raw,id=ee" \
+        -device at24c-eeprom,bus=aspeed.i2c.bus.0,address=0x50,rom-size=$CHIP_SIZE,drive=ee \
+        </dev/null >"$WORK/qemu.log" 2>&1
+    local rc=$?
+    echo "guest ran $((SECONDS - t0)) s (qemu status $rc)"
+    tr -d '\r' <"$WORK/console.log" >"$WORK/console.txt"
+    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-LOCKMODE' "$WORK/console.txt"
+    if ! grep -q '^KTEST-END done' "$WORK/console.txt"; then
+        tail -n 40 "$WORK/console.txt"
+        cat "$WORK/qemu.log"
+        die "the guest did not finish its steps"
+    fi
+}
+
+# ---------------------------------------------------------------- expected output
+hex_of_file() { od -An -tx1 -v "$1" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//'; }
+
+# The listing of getall; MODE blank: every field all 0xFF as read from a blank chip;
+# otherwise the texts in the associative array TEXT, the rest empty.
+expected_listing() {
+    local mode=$1 entry id name cap value
+    printf '=============================ELABEL=====================\n\r'
+    printf '      magic_num:                     0x%04x\n\r' 0x454c4142
+    for entry in "${ITEMS[@]}"; do
+        read -r id name cap <<<"$entry"
+        if [ "$mode" = blank ]; then
+            value=$(printf "%${cap}s" '' | tr ' ' '\377')
+        else
+            value=${TEXT[$id]:-}
+        fi
+        printf '%-37s%s\n\r' "[0x$id]$name:" "$value"
+    done
+    printf '=============================================================\n\r'
+}
+
+declare -A TEXT=()
+expected_stdout() { # expected_stdout STEP: the bytes the step must print
+    case $1 in
+    01) expected_listing blank ;;
+    02) expected_listing empty ;;
+    03 | 04) printf '[elabel_set] success.\r\n' ;;
+    05) printf '[elabel_data] ACME\r\n' ;;
+    06) printf '[elabel_set] item id error.\r\n' ;;
+    07) printf 'Data is too long, should be less than 496\r\n[elabel_set] error.\r\n' ;;
+    08) TEXT=([30]=ACME [64]=$TEXT495) && expected_listing texts ;;
+    esac
+}
+expected_status() {
+    case $1 in 06 | 07) echo 250 ;; *) echo 0 ;; esac
+}
+
+# ---------------------------------------------------------------- checks of the guest's report
+check_steps() {
+    local i step got_hex want_hex status
+    mkdir -p "$WORK/results"
+    for ((i = 1; i <= STEP_COUNT; i++)); do
+        step=$(printf '%02d' "$i")
+        status=$(sed -n "s/^KTEST-STATUS $step //p" "$WORK/console.txt")
+        check "step $step ($(head -c 40 "$ROOTFS/ktest/steps/$step/args" | tr '\n' ' ')) exit status $status" \
+            [ "$status" = "$(expected_status "$step")" ]
+        expected_stdout "$step" >"$WORK/results/$step.expected"
+        want_hex=$(hex_of_file "$WORK/results/$step.expected")
+        got_hex=$(sed -n "s/^KTEST-OUT $step //p" "$WORK/console.txt" | tr -s ' \n' ' ' |
+            sed 's/^ //; s/ $//')
+        printf "$(sed 's/\([0-9a-f][0-9a-f]\) */\\x\1/g' <<<"$got_hex")" >"$WORK/results/$step.stdout"
+        if [ "$got_hex" = "$want_hex" ]; then
+            ok "step $step stdout ($(wc -c <"$WORK/results/$step.expected") bytes)"
+        else
+            bad "step $step stdout differs: cmp $WORK/results/$step.stdout $WORK/results/$step.expected"
+            cmp "$WORK/results/$step.stdout" "$WORK/results/$step.expected"
+        fi
+    done
+}
+
+# The log lines of one step: those after logger's "step NN" mark, up to the next mark.
+step_log() {
+    sed -n 's/^KTEST-LOG //p' "$WORK/console.txt" |
+        sed -n "/ktest: step $1\$/,/ktest: step \|ktest: steps done/p" | grep ' elabel' || true
+}
+# logged STEP PRIORITY FUNCTION TEXT: the step logged TEXT from FUNCTION at PRIORITY (the
+# source path and line of the prefix are not checked).
+logged() {
+    step_log "$1" | grep "user.$2 " | grep -q "\[[^],]*, [0-9]*, $3\]: .*$(sed 's/[].[*^$\\]/\\&/g' <<<"$4")"
+}
+
+check_log() {
+    check "step 01 logs the wrong magic found on a blank chip" \
+        logged 01 err driver_elabel_init 'magic_num is ffffffff  not right.'
+    check "step 01 logs the failed load" logged 01 err elabel_main 'driver_elabel_init failed.'
+    check "step 02 repairs all 26 items written back blank" \
+        [ "$(step_log 02 | grep -c 'driver_elabel_verify\]: item([0-9]*) crc error,set default')" = 26 ]
+    check "step 02 logs row 25 by its index" \
+        logged 02 err driver_elabel_verify 'item(25) crc error,set default'
+    check "step 03 logs success at info priority" logged 03 info elabel_set_run 'elabel_set success.'
+    check "step 04 logs success at info priority" logged 04 info elabel_set_run 'elabel_set success.'
+    check "step 05 logs nothing" [ -z "$(step_log 05)" ]
+    check "step 06 logs the refused id" \
+        logged 06 err elabel_set_run 'item_id error. ret=-6 item_id=0x10'
+    check "step 07 logs the too-long text" \
+        logged 07 err set_data_to_elabel_mem 'Data is too long, should be less than 496'
+    check "step 07 logs the failed set" \
+        logged 07 err elabel_set_run 'driver_elabel_set_data error. ret=-6'
+    check "step 08 logs nothing" [ -z "$(step_log 08)" ]
+    check "lock file /run/elabel_lock_flag has mode 0600" \
+        grep -qx 'KTEST-LOCKMODE 600' "$WORK/console.txt"
+}
+
+# ---------------------------------------------------------------- checks of the chip's bytes
+IMG=()
+load_image() { mapfile -t IMG < <(od -An -v -tu1 -w1 "$1" | tr -d ' '); }
+
+# CRC-16/XMODEM of LEN bytes of IMG from START.
+crc16() {
+    local start=$1 len=$2 crc=0 i j
+    for ((i = start; i < start + len; i++)); do
+        crc=$((crc ^ (IMG[i] << 8)))
+        for ((j = 0; j < 8; j++)); do
+            if ((crc & 0x8000)); then crc=$(((crc << 1 ^ 0x1021) & 0xFFFF)); else crc=$(((crc << 1) & 0xFFFF)); fi
+        done
+    done
+    echo "$crc"
+}
+u16le() { echo $((IMG[$1] | IMG[$1 + 1] << 8)); }
+text_at() { # the LEN bytes at START as hex
+    local i s=
+    for ((i = $1; i < $1 + $2; i++)); do printf -v s '%s%02x' "$s" "${IMG[i]}"; done
+    echo "$s"
+}
+all_zero() {
+    local i
+    for ((i = $1; i < $1 + $2; i++)); do ((IMG[i] == 0)) || return 1; done
+}
+
+check_chip() {
+    local base=$LABEL_START off=4 entry id name cap crc len want
+    # The checksum routine itself, on its check value.
+    printf '123456789' >"$WORK/crc-check.bin"
+    load_image "$WORK/crc-check.bin"
+    check "CRC-16/XMODEM of 123456789 is 0x31C3" [ "$(crc16 0 9)" = $((0x31C3)) ]
+
+    check "chip bytes 0..511 unchanged" \
+        cmp -s -n $LABEL_START "$WORK/chip-initial.img" "$WORK/chip.img"
+    check "chip bytes 2872..8191 unchanged" \
+        cmp -s -i $((LABEL_START + LABEL_LEN)) "$WORK/chip-initial.img" "$WORK/chip.img"
+    check "chip is still $CHIP_SIZE bytes" [ "$(wc -c <"$WORK/chip.img")" = $CHIP_SIZE ]
+
+    load_image "$WORK/chip.img"
+    check "label magic at 512 is 42 41 4C 45" [ "$(text_at $base 4)" = 42414c45 ]
+    for entry in "${ITEMS[@]}"; do
+        read -r id name cap <<<"$entry"
+        crc=$(u16le $((base + off)))
+        len=$(u16le $((base + off + 2)))
+        case $id in
+        30) want=ACME ;;
+        64) want=$TEXT495 ;;
+        *) want= ;;
+        esac
+        check "item 0x$id $name: len $len is ${#want}" [ "$len" = ${#want} ]
+        if [ "$len" -le "$cap" ]; then
+            check "item 0x$id $name: crc $crc matches its $len bytes" \
+                [ "$crc" = "$(crc16 $((base + off + 4)) "$len")" ]
+        fi
+        if [ -n "$want" ]; then
+            check "item 0x$id $name: text as set" \
+                [ "$(text_at $((base + off + 4)) ${#want})" = "$(printf '%s' "$want" | od -An -tx1 -v | tr -d ' \n')" ]
+            check "item 0x$id $name: rest of the field zeroed" \
+                all_zero $((base + off + 4 + ${#want})) $((cap - ${#want}))
+        fi
+        off=$((off + 4 + cap))
+    done
+    check "the item blocks end at byte $LABEL_LEN of the label" [ $off = $LABEL_LEN ]
+}
+
+# ---------------------------------------------------------------- main
+need_tools
+fetch_packages
+cross_build
+stage_rootfs
+make_initial_image "$WORK/chip-initial.img"
+boot_guest
+check_steps
+check_log
+check_chip
+echo "kernel end-to-end checks: $passed ok, $failed failed"
+[ "$failed" -eq 0 ]
