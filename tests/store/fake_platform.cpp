@@ -1,0 +1,235 @@
+#include "fake_platform.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "elabel_platform.h"
+
+namespace fake {
+
+state g;
+
+namespace {
+
+constexpr int FAKE_FD = 42;
+
+void check_fixed_values(const char *what, const char *device, int8_t address, uint64_t offset,
+                        uint32_t length)
+{
+    if (std::strcmp(device, ELABEL_I2C_DEV) != 0 || address != -96 ||
+        offset != ELABEL_FLASH_OFFSET || length != ELABEL_DATA_LEN) {
+        g.bad_calls.push_back(what);
+    }
+}
+
+int32_t i2c_read(const char *device, int8_t address, uint64_t offset, uint8_t *buffer,
+                 uint32_t length)
+{
+    ++g.reads;
+    check_fixed_values("read", device, address, offset, length);
+    if (g.fail_every_read || g.fail_reads.count(g.reads) != 0) {
+        return -EIO;
+    }
+    std::memcpy(buffer, g.eeprom.data() + offset, length);
+    return 0;
+}
+
+int32_t i2c_write(const char *device, int8_t address, uint64_t offset, uint8_t *buffer,
+                  uint32_t length)
+{
+    ++g.writes;
+    check_fixed_values("write", device, address, offset, length);
+    if (g.fail_writes.count(g.writes) != 0) {
+        return -EIO;
+    }
+    std::memcpy(g.eeprom.data() + offset, buffer, length);
+    g.written.push_back({offset, std::vector<uint8_t>(buffer, buffer + length)});
+    return 0;
+}
+
+errno_t copy(void *dest, size_t dest_max, const void *src, size_t count)
+{
+    return ++g.copies == g.fail_copy_at ? EINVAL : memcpy_s(dest, dest_max, src, count);
+}
+
+errno_t fill(void *dest, size_t dest_max, int c, size_t count)
+{
+    return ++g.fills == g.fail_fill_at ? EINVAL : memset_s(dest, dest_max, c, count);
+}
+
+void *alloc(size_t size)
+{
+    return ++g.allocs == g.fail_alloc_at ? nullptr : std::malloc(size);
+}
+
+void dealloc(void *block)
+{
+    ++g.frees;
+    std::free(block);
+}
+
+int open_file(const char *path, int, mode_t mode)
+{
+    g.lock_path = path;
+    g.lock_mode = mode;
+    if (g.lock_open_fails) {
+        errno = EACCES;
+        return -1;
+    }
+    ++g.lock_opens;
+    return FAKE_FD;
+}
+
+int lock_file(int fd, int cmd, struct flock *lock)
+{
+    if (fd != FAKE_FD || cmd != F_SETLK || lock->l_whence != SEEK_SET || lock->l_start != 0 ||
+        lock->l_len != 0) {
+        g.bad_calls.push_back("lock");
+    }
+    if (lock->l_type == F_WRLCK) {
+        ++g.lock_requests;
+        if (g.lock_busy) {
+            errno = EAGAIN;
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int close_file(int fd)
+{
+    if (fd != FAKE_FD) {
+        g.bad_calls.push_back("close");
+    }
+    ++g.lock_closes;
+    return 0;
+}
+
+int sleep_us(useconds_t usec)
+{
+    g.sleeps.push_back(usec);
+    return 0;
+}
+
+// Splits "[file, line, func]: message" back into its parts.
+void log_line(int priority, const char *line)
+{
+    log_entry entry{priority, "", 0, "", line};
+    char file[256] = {};
+    char func[128] = {};
+    int consumed = 0;
+    if (std::sscanf(line, "[%255[^,], %d, %127[^]]]: %n", file, &entry.line, func, &consumed) == 3 &&
+        consumed > 0) {
+        entry.file = file;
+        entry.func = func;
+        entry.message = line + consumed;
+    }
+    g.log.push_back(entry);
+}
+
+} // namespace
+
+void install()
+{
+    g = state{};
+    elabel_platform = elabel_platform_ops{i2c_read, i2c_write, copy,      fill,     alloc, dealloc,
+                                          open_file, lock_file, close_file, sleep_us, log_line};
+}
+
+std::vector<uint8_t> label()
+{
+    const auto begin = g.eeprom.begin() + ELABEL_FLASH_OFFSET;
+    return std::vector<uint8_t>(begin, begin + ELABEL_DATA_LEN);
+}
+
+void put_label(const std::vector<uint8_t> &image)
+{
+    std::copy(image.begin(), image.end(), g.eeprom.begin() + ELABEL_FLASH_OFFSET);
+}
+
+const elabel_item_desc &item_of(uint8_t id)
+{
+    const elabel_item_desc *item = driver_elabel_find_item(id);
+    if (item == nullptr) {
+        ADD_FAILURE() << "no item " << int(id);
+        return elabel_item_table[0];
+    }
+    return *item;
+}
+
+void put_le16(std::vector<uint8_t> &image, size_t at, uint16_t v)
+{
+    image[at] = static_cast<uint8_t>(v);
+    image[at + 1] = static_cast<uint8_t>(v >> 8);
+}
+
+std::vector<uint8_t> make_image(const std::vector<std::pair<uint8_t, std::string>> &texts)
+{
+    std::vector<uint8_t> image(ELABEL_DATA_LEN, 0);
+    image[0] = 0x42;
+    image[1] = 0x41;
+    image[2] = 0x4C;
+    image[3] = 0x45;
+    for (const auto &[id, text] : texts) {
+        const elabel_item_desc &item = item_of(id);
+        uint8_t *field = image.data() + item.offset + ELABEL_ITEM_HEAD_LEN;
+        std::memcpy(field, text.data(), text.size());
+        put_le16(image, item.offset + 2, static_cast<uint16_t>(text.size()));
+        put_le16(image, item.offset,
+                 elabel_crc16(field, static_cast<int32_t>(text.size())));
+    }
+    return image;
+}
+
+uint16_t crc_of(const std::vector<uint8_t> &image, uint8_t id)
+{
+    const size_t at = item_of(id).offset;
+    return static_cast<uint16_t>(image[at] | image[at + 1] << 8);
+}
+
+uint16_t len_of(const std::vector<uint8_t> &image, uint8_t id)
+{
+    const size_t at = item_of(id).offset + 2;
+    return static_cast<uint16_t>(image[at] | image[at + 1] << 8);
+}
+
+std::string text_of(const std::vector<uint8_t> &image, uint8_t id)
+{
+    const elabel_item_desc &item = item_of(id);
+    const char *field = reinterpret_cast<const char *>(image.data() + item.offset + 4);
+    return std::string(field, strnlen(field, item.max_len));
+}
+
+std::vector<std::string> messages()
+{
+    std::vector<std::string> out;
+    for (const auto &entry : g.log) {
+        out.push_back(entry.func + "|" + entry.message);
+    }
+    return out;
+}
+
+std::vector<uint8_t> current_image()
+{
+    if (elabel_data == nullptr) {
+        return {};
+    }
+    return std::vector<uint8_t>(elabel_data, elabel_data + ELABEL_DATA_LEN);
+}
+
+} // namespace fake
+
+void StoreTest::SetUp()
+{
+    driver_elabel_release();
+    fake::install();
+}
+
+void StoreTest::TearDown()
+{
+    driver_elabel_release();
+    elabel_platform_reset();
+}

@@ -1,0 +1,99 @@
+// A fake platform for in-process tests of the label store: an EEPROM in
+// memory, a lock that can be made busy, injected faults and a captured log.
+#ifndef FAKE_PLATFORM_H
+#define FAKE_PLATFORM_H
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <syslog.h>
+
+#include "elabel.h"
+
+namespace fake {
+
+constexpr size_t EEPROM_SIZE = 8192;
+
+struct log_entry {
+    int priority;
+    std::string file;
+    int line;
+    std::string func;
+    std::string message;
+};
+
+struct write_record {
+    uint64_t offset;
+    std::vector<uint8_t> bytes;
+};
+
+struct state {
+    std::vector<uint8_t> eeprom = std::vector<uint8_t>(EEPROM_SIZE, 0xFF);
+
+    // 1-based numbers of the read and write calls that fail.
+    std::set<int> fail_reads;
+    std::set<int> fail_writes;
+    bool fail_every_read = false;
+    int reads = 0;
+    int writes = 0;
+    std::vector<write_record> written;
+    std::vector<std::string> bad_calls;  // calls with other than the fixed device values
+
+    bool lock_busy = false;
+    bool lock_open_fails = false;
+    int lock_opens = 0;
+    int lock_closes = 0;
+    int lock_requests = 0;
+    std::string lock_path;
+    unsigned lock_mode = 0;
+
+    int fail_alloc_at = 0;  // 1-based number of the allocation that fails, 0 for none
+    int allocs = 0;
+    int frees = 0;
+    int fail_copy_at = 0;
+    int copies = 0;
+    int fail_fill_at = 0;
+    int fills = 0;
+
+    std::vector<unsigned> sleeps;
+    std::vector<log_entry> log;
+};
+
+extern state g;
+
+// Resets the fake state and puts the fake calls into the store's platform table.
+void install();
+
+// The label region of the EEPROM (2360 bytes at offset 512).
+std::vector<uint8_t> label();
+void put_label(const std::vector<uint8_t> &image);
+
+// A valid image: the magic, every item empty but those given as (id, text).
+std::vector<uint8_t> make_image(const std::vector<std::pair<uint8_t, std::string>> &texts = {});
+
+// Item access within an image buffer.
+const elabel_item_desc &item_of(uint8_t id);
+uint16_t crc_of(const std::vector<uint8_t> &image, uint8_t id);
+uint16_t len_of(const std::vector<uint8_t> &image, uint8_t id);
+std::string text_of(const std::vector<uint8_t> &image, uint8_t id);
+void put_le16(std::vector<uint8_t> &image, size_t at, uint16_t v);
+
+// The log's messages as "func|message" strings, to compare in one expectation.
+std::vector<std::string> messages();
+
+// The store's current image as a vector (empty when none is loaded).
+std::vector<uint8_t> current_image();
+
+} // namespace fake
+
+// Base fixture: a fresh fake platform and no image for every test.
+class StoreTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
+#endif
