@@ -1,7 +1,8 @@
 #!/bin/busybox sh
 # /init of the guest: brings up the I2C stack, points the tool's fixed bus device at the
-# emulated chip's adapter, starts syslogd, runs every step under /ktest/steps and reports
-# each step's exit status and stdout (as hex bytes) and the system log on the console.
+# emulated chip's adapter, reads and writes the chip once with i2ctransfer, starts syslogd,
+# runs every step under /ktest/steps and reports each step's exit status and stdout (as hex
+# bytes) and the system log on the console.
 # Every report line starts with "KTEST"; the host reads nothing else.
 
 /bin/busybox mount -t devtmpfs dev /dev
@@ -44,6 +45,11 @@ for at in "0x00 0x00" "0x02 0x00"; do
     bytes=$(i2ctransfer -y "$adapter" w2@0x50 $at r8) || { echo "KTEST-SETUP read failed"; finish setup; }
     echo "KTEST-PEEK $at $bytes"
 done
+
+# A write through the same stack, to the last four bytes of the chip, read back.
+i2ctransfer -y "$adapter" w6@0x50 0x1f 0xfc 0x4b 0x54 0x53 0x54 || { echo "KTEST-SETUP write failed"; finish setup; }
+sleep 0.05
+echo "KTEST-PROBE $(i2ctransfer -y "$adapter" w2@0x50 0x1f 0xfc r4)"
 
 syslogd -O /var/log/messages
 n=0

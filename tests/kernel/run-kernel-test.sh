@@ -235,7 +235,7 @@ boot_guest() {
     local rc=$?
     echo "guest ran $((SECONDS - t0)) s (qemu status $rc)"
     tr -d '\r' <"$WORK/console.log" >"$WORK/console.txt"
-    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-LOCKMODE' "$WORK/console.txt"
+    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-LOCKMODE' "$WORK/console.txt"
     if ! grep -q '^KTEST-END done' "$WORK/console.txt"; then
         tail -n 40 "$WORK/console.txt"
         cat "$WORK/qemu.log"
@@ -336,6 +336,21 @@ check_log() {
         grep -qx 'KTEST-LOCKMODE 600' "$WORK/console.txt"
 }
 
+# What the guest read and wrote with busybox i2ctransfer before the tool ran.
+check_setup() {
+    local at want i
+    load_image "$WORK/chip-initial.img"
+    for at in 0 512; do
+        want=$(for ((i = at; i < at + 8; i++)); do printf " 0x%02x" "${IMG[i]}"; done)
+        check "the kernel reads chip bytes $at..$((at + 7)) as the host wrote them" \
+            grep -qx "KTEST-PEEK $(printf "0x%02x 0x%02x" $((at >> 8)) $((at & 255)))$want" "$WORK/console.txt"
+    done
+    check "the kernel writes chip bytes 8188..8191 and reads them back" \
+        grep -qx "KTEST-PROBE 0x4b 0x54 0x53 0x54" "$WORK/console.txt"
+    check "chip bytes 8188..8191 hold what the guest wrote there" \
+        [ "$(tail -c 4 "$WORK/chip.img")" = KTST ]
+}
+
 # ---------------------------------------------------------------- checks of the chip's bytes
 IMG=()
 load_image() { mapfile -t IMG < <(od -An -v -tu1 -w1 "$1" | tr -d ' '); }
@@ -371,8 +386,9 @@ check_chip() {
 
     check "chip bytes 0..511 unchanged" \
         cmp -s -n $LABEL_START "$WORK/chip-initial.img" "$WORK/chip.img"
-    check "chip bytes 2872..8191 unchanged" \
-        cmp -s -i $((LABEL_START + LABEL_LEN)) "$WORK/chip-initial.img" "$WORK/chip.img"
+    check "chip bytes 2872..8187 unchanged" \
+        cmp -s -i $((LABEL_START + LABEL_LEN)) -n $((CHIP_SIZE - 4 - LABEL_START - LABEL_LEN)) \
+        "$WORK/chip-initial.img" "$WORK/chip.img"
     check "chip is still $CHIP_SIZE bytes" [ "$(wc -c <"$WORK/chip.img")" = $CHIP_SIZE ]
 
     load_image "$WORK/chip.img"
@@ -409,6 +425,7 @@ cross_build
 stage_rootfs
 make_initial_image "$WORK/chip-initial.img"
 boot_guest
+check_setup
 check_steps
 check_log
 check_chip
