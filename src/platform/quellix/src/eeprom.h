@@ -1,0 +1,40 @@
+// Transfers to a serial EEPROM with 16-bit word addresses (24C32 and larger).
+//
+// Hazards this layer exists to avoid: a write that crosses a 32-byte page wraps
+// onto the start of that page and overwrites it; a chip in its write cycle does
+// not acknowledge its address, so the next transfer must be retried, but only
+// for that reason and only until a deadline; adapters may refuse long messages
+// or speak only SMBus.
+#ifndef QUELLIX_EEPROM_H
+#define QUELLIX_EEPROM_H
+
+#include "bus.h"
+
+#include <cstdint>
+
+constexpr uint32_t QX_PAGE_SIZE = 32;
+constexpr uint32_t QX_ADDRESS_SPACE = 65536;
+// Longest write cycle we wait for; 24Cxx data sheets give 5 to 10 ms.
+constexpr uint64_t QX_WRITE_TIMEOUT_NS = 25000000;
+// Pause between two attempts while the chip is busy.
+constexpr uint64_t QX_POLL_PAUSE_NS = 50000;
+// First read message length, and the floor it is halved to when refused.
+constexpr uint32_t QX_MAX_CHUNK = 4096;
+constexpr uint32_t QX_MIN_CHUNK = 32;
+
+// Both return 0 when all `length` bytes moved, otherwise -errno:
+//   -EINVAL      range beyond the 16-bit word address space, or null buffer
+//   -EOPNOTSUPP  the adapter has neither plain I2C nor the SMBus I2C-block calls
+//   -ETIMEDOUT   the chip did not acknowledge within QX_WRITE_TIMEOUT_NS
+//   -EIO         the adapter carried only part of a transfer
+//   any other    error of the transport, returned at once
+// Only "not acknowledged" (ENXIO, or EREMOTEIO that several adapter drivers use
+// for it) counts as busy. EAGAIN means lost arbitration; the I2C core has
+// already retried it, so it fails like any other error.
+// A read leaves `buffer` untouched on failure.
+int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *buffer,
+                   uint32_t length);
+int qx_eeprom_write(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
+                    uint32_t length);
+
+#endif

@@ -1,0 +1,125 @@
+// The simulated build: the three library calls on a 24C64 model whose contents
+// live in an image file. Each call locks the file, loads it, runs the same
+// EEPROM protocol as the board build through the simulated adapter, and writes
+// the file back when the chip's contents changed. It logs nothing: the program
+// under test owns the system log.
+#include "quellix.h"
+
+#include "../api_args.h"
+#include "../eeprom.h"
+#include "chip24.h"
+#include "sim_bus.h"
+#include "sim_env.h"
+#include "sim_image.h"
+#include "sim_report.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+uint32_t g_read_calls;
+uint32_t g_write_calls;
+
+struct request {
+    bool write;
+    uint8_t addr7;
+    uint32_t offset;
+    uint8_t *buffer;
+    uint32_t length;
+};
+
+int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *bus)
+{
+    int fd = -1;
+    bool created = false;
+    chip24_init(chip, env->write_cycle_ns);
+    sim_bus_init(bus, chip, &env->adapter, env->bus_hz);
+    int r = sim_image_open(env->image, &fd, chip->mem, &created);
+    if (r) {
+        return r;
+    }
+    const qx_bus ops = sim_bus_ops(bus);
+    r = req->write ? qx_eeprom_write(&ops, req->addr7, req->offset, req->buffer, req->length)
+                   : qx_eeprom_read(&ops, req->addr7, req->offset, req->buffer, req->length);
+    if (created || chip->page_writes != 0) {
+        const int stored = sim_image_store(fd, chip->mem);
+        r = r ? r : stored;
+    }
+    sim_image_close(fd);
+    return r;
+}
+
+bool file_exists(const char *path)
+{
+    return access(path, F_OK) == 0;
+}
+
+// Tells a test that the call is done and waits (real time) until it says go on.
+void stall(const char *path)
+{
+    char marker[4096];
+    const int n = snprintf(marker, sizeof marker, "%s.stalled", path);
+    if (n < 0 || static_cast<size_t>(n) >= sizeof marker) {
+        return;
+    }
+    const int fd = open(marker, O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        close(fd);
+    }
+    const timespec tick{0, 1000000};
+    for (int waited = 0; waited < 60000 && !file_exists(path); ++waited) {
+        nanosleep(&tick, nullptr);
+    }
+}
+
+int32_t call_chip(bool write, const char *device, int8_t address, uint64_t offset,
+                 uint8_t *buffer, uint32_t length)
+{
+    const uint32_t number = write ? ++g_write_calls : ++g_read_calls;
+    sim_env env{};
+    int r = sim_env_load(&env);
+    if (r) {
+        return r;
+    }
+    static chip24 chip;
+    static sim_bus bus;
+    const sim_bus *ran = nullptr;
+    if (sim_env_lists(write ? env.fail_write : env.fail_read, number)) {
+        r = -EIO;
+    } else {
+        r = qx_check_args(device, buffer, offset, length);
+        if (r == 0 && length != 0) {
+            const request req{write, qx_address7(address), static_cast<uint32_t>(offset), buffer,
+                              length};
+            r = run_on_image(&env, &req, &chip, &bus);
+            ran = &bus;
+        }
+    }
+    if (env.stats != nullptr) {
+        const sim_call_info call{write ? "write" : "read", number, offset, length, r};
+        sim_report_append(env.stats, &call, ran, env.bus_hz, env.write_cycle_ns);
+    }
+    if (!write && number == env.stall_after_read) {
+        stall(env.stall_file);
+    }
+    return r;
+}
+
+} // namespace
+
+extern "C" int32_t driver_i2c_get_data(const char *device, int8_t address, uint64_t offset,
+                                       uint8_t *buffer, uint32_t length)
+{
+    return call_chip(false, device, address, offset, buffer, length);
+}
+
+extern "C" int32_t driver_i2c_set_data(const char *device, int8_t address, uint64_t offset,
+                                       uint8_t *buffer, uint32_t length)
+{
+    return call_chip(true, device, address, offset, buffer, length);
+}

@@ -1,0 +1,41 @@
+// The simulator's settings, read from the environment on every call so that a
+// test can change them between calls. Only the simulated build reads them:
+//   QUELLIX_SIM_IMAGE            image file (default quellix-eeprom.bin)
+//   QUELLIX_SIM_FAIL_READ        1-based get calls that fail with -EIO, "2,3" or "all"
+//   QUELLIX_SIM_FAIL_WRITE       the same for set calls
+//   QUELLIX_SIM_STALL_AFTER_READ with QUELLIX_SIM_STALL_FILE: after get call N,
+//                                create FILE.stalled and wait until FILE exists
+//   QUELLIX_SIM_BUS_HZ           bus clock, default 100000
+//   QUELLIX_SIM_TWR_US           write cycle, default 5000
+//   QUELLIX_SIM_ADAPTER          i2c (default), smbus (SMBus calls only) or none
+//   QUELLIX_SIM_MAX_MSG          longest message the adapter takes (EOPNOTSUPP beyond)
+//   QUELLIX_SIM_SHORT_COUNT      1: the adapter carries one message fewer than asked
+//   QUELLIX_SIM_STATS            file that gets one line of bus statistics per call
+#ifndef QUELLIX_SIM_ENV_H
+#define QUELLIX_SIM_ENV_H
+
+#include "sim_bus.h"
+
+#include <cstdint>
+
+struct sim_env {
+    const char *image;
+    const char *fail_read;
+    const char *fail_write;
+    uint32_t stall_after_read; // 0: never
+    const char *stall_file;
+    uint32_t bus_hz;
+    uint64_t write_cycle_ns;
+    sim_adapter adapter;
+    const char *stats;
+};
+
+// 0, or -EINVAL when a variable holds something it cannot mean (a malformed
+// number or call list, a stall without its file).
+int sim_env_load(sim_env *env);
+
+// Whether call number `call` is in a list such as "2,3,4" or "all"; an unset
+// or malformed list names no call.
+bool sim_env_lists(const char *list, uint32_t call);
+
+#endif
