@@ -7,6 +7,7 @@
 #
 #   run-kernel-test.sh SOURCE_DIR WORK_DIR
 #
+# ELABEL_KERNEL_CMAKE_ARGS adds options to the armhf configure (for example -DELABEL_WERROR=ON).
 # ELABEL_KERNEL_TRANSPORT_LIB=/path/libquellix.so runs the guest with that armhf build of the
 # I2C library instead of the one built here (a board's own copy, or a deliberately broken one).
 # Exit status: 0 passed, 1 failed, 77 skipped (tools or packages cannot be had).
@@ -102,7 +103,8 @@ cross_build() {
     local dir=$WORK/armhf
     echo "cross-building elabel for armhf in $dir"
     cmake -S "$SRC" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" \
-        -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release >"$WORK/armhf-configure.log" 2>&1 ||
+        -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ${ELABEL_KERNEL_CMAKE_ARGS:-} \
+        >"$WORK/armhf-configure.log" 2>&1 ||
         { tail -n 30 "$WORK/armhf-configure.log"; die "armhf configure failed"; }
     cmake --build "$dir" --target elabel -j2 >"$WORK/armhf-build.log" 2>&1 ||
         { tail -n 30 "$WORK/armhf-build.log"; die "armhf build failed"; }
