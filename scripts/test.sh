@@ -11,9 +11,14 @@ werror=-DELABEL_WERROR=ON
 echo "== native build and tests"
 cmake -S . -B build $werror
 cmake --build build -j"$jobs"
-ctest --test-dir build -j"$jobs" --output-on-failure
+ctest --test-dir build -j"$jobs" --output-on-failure -LE kernel
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and tests"
 cmake -S . -B build-sanitize $werror -DELABEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
 cmake --build build-sanitize -j"$jobs"
-ctest --test-dir build-sanitize -j"$jobs" --output-on-failure
+ctest --test-dir build-sanitize -j"$jobs" --output-on-failure -LE kernel
+
+# Kept last and run once: boots a QEMU guest (about a minute; skips when QEMU or the armhf
+# packages cannot be had).
+echo "== real-kernel end-to-end test (QEMU, armhf)"
+ctest --test-dir build -L kernel --output-on-failure
