@@ -84,7 +84,7 @@ fetch_packages() {
         if ! compgen -G "$cache/${pkg}_*_armhf.deb" >/dev/null; then
             (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$pkg:armhf") \
                 >"$WORK/download.log" 2>&1 ||
-                skip "cannot download $pkg:armhf (see $WORK/download.log)"
+                skip "cannot download $pkg:armhf: $(tail -n 1 "$WORK/download.log")"
         fi
         debs+=("$(ls "$cache/${pkg}"_*_armhf.deb | sort -V | tail -n 1)")
     done
