@@ -66,36 +66,56 @@ need_tools() {
         skip "missing tools: ${missing[*]} (scripts/install-deps.sh installs them)"
 }
 
-# Downloads the armhf kernel and busybox-static into WORK/cache (kept between runs) and
-# unpacks them into WORK/pkgroot.
-fetch_packages() {
-    local cache=$WORK/cache kernel debs=() pkg
+# Downloads the armhf kernel and busybox-static into WORK/cache (kept between runs); sets
+# KERNEL_PKG and DEBS, or FETCH_ERROR and fails.
+KERNEL_PKG=
+DEBS=()
+FETCH_ERROR=
+try_fetch() {
+    local cache=$WORK/cache pkg
+    DEBS=()
     mkdir -p "$cache"
-    kernel=$(apt-cache depends linux-image-armmp:armhf 2>/dev/null |
+    KERNEL_PKG=$(apt-cache depends linux-image-armmp:armhf 2>/dev/null |
         sed -n 's/^ *Depends: \(linux-image-[^ :]*-armmp\)\(:armhf\)\{0,1\}$/\1/p' | head -n 1)
-    if [ -z "$kernel" ]; then
+    if [ -z "$KERNEL_PKG" ]; then
         # No armhf package lists: a kernel downloaded earlier still does.
-        kernel=$(find "$cache" -name 'linux-image-*-armmp_*_armhf.deb' -printf '%f\n' |
+        KERNEL_PKG=$(find "$cache" -name 'linux-image-*-armmp_*_armhf.deb' -printf '%f\n' |
             sed 's/_.*//' | sort -V | tail -n 1)
-        [ -n "$kernel" ] || skip "no armhf kernel package: the armhf architecture is not" \
-            "set up for apt (scripts/install-deps.sh does it)"
+        FETCH_ERROR="no armhf kernel package: the armhf architecture is not set up for apt"
+        FETCH_ERROR+=" (scripts/install-deps.sh does it)"
+        [ -n "$KERNEL_PKG" ] || return 1
     fi
-    for pkg in "$kernel" busybox-static; do
+    for pkg in "$KERNEL_PKG" busybox-static; do
         if ! compgen -G "$cache/${pkg}_*_armhf.deb" >/dev/null; then
-            (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$pkg:armhf") \
-                >"$WORK/download.log" 2>&1 ||
-                skip "cannot download $pkg:armhf: $(tail -n 1 "$WORK/download.log")"
+            if ! (cd "$cache" && apt-get download -q -o APT::Sandbox::User=root "$pkg:armhf") \
+                >>"$WORK/download.log" 2>&1; then
+                FETCH_ERROR="cannot download $pkg:armhf: $(tail -n 1 "$WORK/download.log")"
+                return 1
+            fi
         fi
-        debs+=("$(ls "$cache/${pkg}"_*_armhf.deb | sort -V | tail -n 1)")
+        DEBS+=("$(ls "$cache/${pkg}"_*_armhf.deb | sort -V | tail -n 1)")
     done
-    if [ "$(cat "$WORK/pkgroot.stamp" 2>/dev/null)" != "${debs[*]}" ]; then
-        rm -rf "$WORK/pkgroot"
-        for pkg in "${debs[@]}"; do
-            dpkg-deb -x "$pkg" "$WORK/pkgroot" || die "cannot unpack $pkg"
-        done
-        echo "${debs[*]}" >"$WORK/pkgroot.stamp"
+}
+
+# Fetches the packages (refreshing stale package lists once, as root) and unpacks them into
+# WORK/pkgroot.
+fetch_packages() {
+    local deb
+    : >"$WORK/download.log"
+    if ! try_fetch; then
+        [ "$(id -u)" -eq 0 ] || skip "$FETCH_ERROR"
+        echo "$FETCH_ERROR; refreshing apt's package lists"
+        apt-get update -q >>"$WORK/download.log" 2>&1
+        try_fetch || skip "$FETCH_ERROR"
     fi
-    echo "kernel package: $kernel"
+    if [ "$(cat "$WORK/pkgroot.stamp" 2>/dev/null)" != "${DEBS[*]}" ]; then
+        rm -rf "$WORK/pkgroot"
+        for deb in "${DEBS[@]}"; do
+            dpkg-deb -x "$deb" "$WORK/pkgroot" || die "cannot unpack $deb"
+        done
+        echo "${DEBS[*]}" >"$WORK/pkgroot.stamp"
+    fi
+    echo "kernel package: $KERNEL_PKG"
 }
 
 # ---------------------------------------------------------------- cross build
