@@ -6,28 +6,13 @@
 #include "elabel.h"
 #include "elabel_cli.h"
 #include "elabel_log.h"
-#include "elabel_platform.h"
+#include "elabel_retry.h"
 
 namespace {
 
 constexpr int BUSY_TRIES = 3;
-constexpr useconds_t BUSY_PAUSE_US = 1000;
 constexpr int32_t FIRST_SETTABLE_ID = 0x30;
 constexpr int32_t LAST_SETTABLE_ID = 0x68;
-
-// Calls op up to three times while it reports the lock busy (-8).
-int32_t retry_while_busy(int32_t (*op)())
-{
-    int32_t ret = 0;
-    for (int attempt = 0; attempt < BUSY_TRIES; ++attempt) {
-        ret = op();
-        if (ret != -8) {
-            break;
-        }
-        elabel_platform.sleep_us(BUSY_PAUSE_US);
-    }
-    return ret;
-}
 
 bool all_hex_digits(const char *text)
 {
@@ -66,7 +51,7 @@ extern "C" int32_t elabel_parse_item_id(const char *text, int32_t *out)
 extern "C" int32_t elabel_set_run(char *argv[])
 {
     if (elabel_data == nullptr) {
-        const int32_t ret = retry_while_busy(driver_elabel_init);
+        const int32_t ret = elabel_retry_while_busy(driver_elabel_init, BUSY_TRIES);
         if (ret != 0) {
             ELABEL_ERR("driver_elabel_init error. ret=%d\r\n", ret);
             std::puts("[elabel_set] elabel init error.\r");
@@ -93,7 +78,7 @@ extern "C" int32_t elabel_set_run(char *argv[])
         return ret;
     }
 
-    ret = retry_while_busy(driver_elabel_update);
+    ret = elabel_retry_while_busy(driver_elabel_update, BUSY_TRIES);
     if (ret != 0) {
         ELABEL_ERR("elabel_update error. ret=%d", ret);
         std::puts("[elabel_update] error.\r");
