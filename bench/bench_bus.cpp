@@ -1,0 +1,164 @@
+// Bus-time benchmark: runs the production `elabel` on the simulated EEPROM at
+// 100 and 400 kHz and compares the modeled bus time of each command with the
+// physical bound of the same transfers.
+//
+// The bound is what the bus cannot go below: every byte the commands put on
+// the bus (address bytes and word addresses included) at 9 bit times, plus one
+// full write cycle for every page written. The model adds start and stop
+// conditions, the address polls refused while the chip is busy, the pauses
+// between them, and the part of each write cycle that passes before the poll
+// that finds the chip ready.
+//
+// usage: bench_bus ELABEL SIM_LIBRARY_DIR
+#include <cinttypes>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+constexpr double TARGET_RATIO = 1.03;
+
+struct totals {
+    uint32_t reads;
+    uint32_t writes;
+    uint32_t failed;
+    uint64_t elapsed_ns;
+    uint64_t bound_ns;
+    uint64_t transactions;
+    uint64_t bytes;
+    uint64_t page_writes;
+    uint64_t polls;
+};
+
+struct scenario {
+    const char *label;
+    std::vector<const char *> args;
+};
+
+uint64_t field(const char *line, const char *key)
+{
+    char needle[64];
+    std::snprintf(needle, sizeof needle, " %s=", key);
+    const char *at = std::strstr(line, needle);
+    return at == nullptr ? 0 : std::strtoull(at + std::strlen(needle), nullptr, 10);
+}
+
+bool read_totals(const std::string &path, totals *t)
+{
+    FILE *in = std::fopen(path.c_str(), "r");
+    if (in == nullptr) {
+        return false;
+    }
+    *t = totals{};
+    char line[1024];
+    while (std::fgets(line, sizeof line, in) != nullptr) {
+        const std::string padded = std::string(" ") + line;
+        const char *p = padded.c_str();
+        (std::strstr(p, " op=write ") != nullptr ? t->writes : t->reads) += 1;
+        t->failed += std::strstr(p, " result=0 ") == nullptr;
+        t->elapsed_ns += field(p, "elapsed_ns");
+        t->bound_ns += field(p, "bound_ns");
+        t->transactions += field(p, "transactions");
+        t->bytes += field(p, "bytes");
+        t->page_writes += field(p, "page_writes");
+        t->polls += field(p, "polls");
+    }
+    std::fclose(in);
+    return true;
+}
+
+// Runs elabel with its output discarded; its exit status, or -1.
+int run_elabel(const char *elabel, const std::vector<const char *> &args)
+{
+    const pid_t pid = fork();
+    if (pid < 0) {
+        return -1;
+    }
+    if (pid == 0) {
+        std::vector<char *> argv{const_cast<char *>(elabel)};
+        for (const char *a : args) {
+            argv.push_back(const_cast<char *>(a));
+        }
+        argv.push_back(nullptr);
+        if (std::freopen("/dev/null", "w", stdout) == nullptr) {
+            _exit(126);
+        }
+        execv(elabel, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) {
+        return -1;
+    }
+    return WEXITSTATUS(status);
+}
+
+double ms(uint64_t ns)
+{
+    return static_cast<double>(ns) / 1e6;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s ELABEL SIM_LIBRARY_DIR\n", argv[0]);
+        return 2;
+    }
+    char dir[] = "/tmp/bench-bus-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const std::string image = std::string(dir) + "/eeprom.bin";
+    const std::string stats = std::string(dir) + "/stats";
+    setenv("LD_LIBRARY_PATH", argv[2], 1);
+    setenv("QUELLIX_SIM_IMAGE", image.c_str(), 1);
+    setenv("QUELLIX_SIM_STATS", stats.c_str(), 1);
+
+    const std::vector<scenario> scenarios = {
+        {"getall (blank device)", {"getall"}},
+        {"getall", {"getall"}},
+        {"set 0x30 ACME", {"set", "0x30", "ACME"}},
+        {"get 30", {"get", "30"}}, // after the set: an empty item is not printed
+    };
+    std::printf("| command | clock | calls (r/w) | bus time | transactions | bytes | page writes "
+                "| polls | physical bound | ratio |\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
+    int result = 0;
+    for (const char *hz : {"100000", "400000"}) {
+        setenv("QUELLIX_SIM_BUS_HZ", hz, 1);
+        unlink(image.c_str());
+        for (const scenario &s : scenarios) {
+            unlink(stats.c_str());
+            const int status = run_elabel(argv[1], s.args);
+            totals t{};
+            if (status != 0 || !read_totals(stats, &t) || t.failed != 0 || t.bound_ns == 0) {
+                std::fprintf(stderr, "%s at %s Hz: elabel status %d, %" PRIu32 " failed calls\n",
+                             s.label, hz, status, t.failed);
+                result = 1;
+                continue;
+            }
+            const double ratio = static_cast<double>(t.elapsed_ns) / static_cast<double>(t.bound_ns);
+            std::printf("| %s | %d kHz | %" PRIu32 "/%" PRIu32 " | %.2f ms | %" PRIu64 " | %" PRIu64
+                        " | %" PRIu64 " | %" PRIu64 " | %.2f ms | %.4f |\n",
+                        s.label, std::atoi(hz) / 1000, t.reads, t.writes, ms(t.elapsed_ns),
+                        t.transactions, t.bytes, t.page_writes, t.polls, ms(t.bound_ns), ratio);
+            if (ratio > TARGET_RATIO) {
+                result = 1;
+            }
+        }
+    }
+    unlink(stats.c_str());
+    unlink(image.c_str());
+    rmdir(dir);
+    std::printf("\ntarget: every ratio at most %.2f: %s\n", TARGET_RATIO,
+                result == 0 ? "met" : "NOT met");
+    return result;
+}
