@@ -67,6 +67,7 @@ int rdwr(sim_bus *bus, const i2c_rdwr_ioctl_data *data)
             return -EINVAL;
         }
         if (bus->adapter.max_msg != 0 && data->msgs[i].len > bus->adapter.max_msg) {
+            ++bus->stats.refused;
             return -bus->adapter.refuse_errno;
         }
     }

@@ -18,6 +18,7 @@ struct qx_bus_stats {
     uint64_t transactions; // transactions the chip acknowledged
     uint64_t bytes;        // bytes of those, address bytes included
     uint64_t polls;        // transactions refused while the chip was busy
+    uint64_t refused;      // messages the adapter refused for their length
     uint64_t pauses;       // pauses between polls
     uint64_t pause_ns;
 };
