@@ -1,0 +1,65 @@
+# Debian packages with CPack: `cpack -G DEB` in a build tree (or the release and
+# aarch64 package presets). The architecture follows the compiler's target, and
+# each package's C library dependency is read from the built files when cpack runs.
+set(ELABEL_BOARD_LIB_PACKAGES "" CACHE STRING
+  "Packages that provide the board's own libsecurec and libquellix (with ELABEL_USE_BOARD_LIBS)")
+
+set(CPACK_PACKAGE_NAME elabel)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_CONTACT "elabel maintainers <elabel@localhost>")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_GENERATOR DEB)
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS OFF)
+set(CPACK_COMPONENTS_ALL elabel runtime development)
+if(NOT ELABEL_USE_BOARD_LIBS)
+  list(APPEND CPACK_COMPONENTS_ALL platform)
+endif()
+
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(aarch64|arm64)$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^(x86_64|AMD64|amd64)$")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+elseif(CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE armhf)
+endif()
+
+set(CPACK_DEBIAN_ELABEL_PACKAGE_NAME elabel)
+set(CPACK_DEBIAN_ELABEL_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_ELABEL_DESCRIPTION
+  "reads and changes the board's electronic label\nShows the items of the identity label kept in the board's I2C EEPROM and\nchanges the product and system items.")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libelabel1)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
+  "electronic label store library\nLoads, verifies, reads, changes and writes back the board's electronic label.")
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_NAME libelabel-dev)
+set(CPACK_DEBIAN_DEVELOPMENT_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEVELOPMENT_DESCRIPTION
+  "electronic label store library: development files\nThe C header and the link-time library of the label store.")
+set(CPACK_DEBIAN_PLATFORM_PACKAGE_NAME elabel-platform)
+set(CPACK_DEBIAN_PLATFORM_PACKAGE_SECTION libs)
+set(CPACK_DEBIAN_PLATFORM_DESCRIPTION
+  "platform libraries for the electronic label tools\nBounds-checked memory copies (libsecurec) and the I2C EEPROM library\n(libquellix) for boards that do not ship their own.")
+
+# Read when cpack runs, after the build: the C library version each package needs.
+set(ELABEL_PACKAGE_FILES_elabel $<TARGET_FILE:elabel>)
+set(ELABEL_PACKAGE_FILES_runtime $<TARGET_FILE:elabel_store>)
+if(NOT ELABEL_USE_BOARD_LIBS)
+  set(ELABEL_PACKAGE_FILES_platform "$<TARGET_FILE:securec>;$<TARGET_FILE:quellix>")
+endif()
+if(NOT CMAKE_READELF)
+  find_program(CMAKE_READELF readelf)
+endif()
+file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/CPackElabelConfig.cmake CONTENT "\
+set(ELABEL_READELF \"${CMAKE_READELF}\")
+set(ELABEL_PACKAGE_FILES_elabel \"${ELABEL_PACKAGE_FILES_elabel}\")
+set(ELABEL_PACKAGE_FILES_runtime \"${ELABEL_PACKAGE_FILES_runtime}\")
+set(ELABEL_PACKAGE_FILES_platform \"${ELABEL_PACKAGE_FILES_platform}\")
+set(ELABEL_USE_BOARD_LIBS \"${ELABEL_USE_BOARD_LIBS}\")
+set(ELABEL_BOARD_LIB_PACKAGES \"${ELABEL_BOARD_LIB_PACKAGES}\")
+include(\"${CMAKE_CURRENT_LIST_DIR}/PackageDepends.cmake\")
+")
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackElabelConfig.cmake)
+
+include(CPack)

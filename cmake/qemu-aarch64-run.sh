@@ -1,0 +1,13 @@
+#!/bin/sh
+# Runs an AArch64 program under the statically linked qemu-user, for tests that
+# start the production binary from a cross build:
+#   qemu-aarch64-run.sh [-E NAME=VALUE]... program [args...]
+# The -E settings become ordinary environment variables rather than qemu's own -E,
+# which splits values at commas. A static qemu has no loader of its own, so
+# LD_PRELOAD and LD_LIBRARY_PATH reach only the emulated program.
+set -e
+while [ "$#" -ge 2 ] && [ "$1" = "-E" ]; do
+  export "$2"
+  shift 2
+done
+exec qemu-aarch64-static -L "${QEMU_LD_PREFIX:-/usr/aarch64-linux-gnu}" "$@"

@@ -1,0 +1,23 @@
+# Cross build for the board (64-bit ARM Linux) with Debian's aarch64-linux-gnu toolchain.
+# Tests run under qemu-user; the statically linked qemu keeps LD_PRELOAD and
+# LD_LIBRARY_PATH of the tests away from the host's own loader.
+#   cmake --preset aarch64   (or -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake)
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR aarch64)
+
+set(ELABEL_AARCH64_TRIPLE aarch64-linux-gnu)
+set(ELABEL_AARCH64_SYSROOT /usr/${ELABEL_AARCH64_TRIPLE})
+set(CMAKE_C_COMPILER ${ELABEL_AARCH64_TRIPLE}-gcc)
+set(CMAKE_CXX_COMPILER ${ELABEL_AARCH64_TRIPLE}-g++)
+
+set(CMAKE_FIND_ROOT_PATH ${ELABEL_AARCH64_SYSROOT})
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+
+find_program(ELABEL_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
+if(ELABEL_QEMU_AARCH64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${ELABEL_QEMU_AARCH64} -L ${ELABEL_AARCH64_SYSROOT})
+endif()
+
