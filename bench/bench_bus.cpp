@@ -133,6 +133,7 @@ int main(int argc, char **argv)
     std::printf("|---|---|---|---|---|---|---|---|---|---|\n");
     int result = 0;
     for (const char *hz : {"100000", "400000"}) {
+        const long khz = std::strtol(hz, nullptr, 10) / 1000;
         setenv("QUELLIX_SIM_BUS_HZ", hz, 1);
         unlink(image.c_str());
         for (const scenario &s : scenarios) {
@@ -146,9 +147,9 @@ int main(int argc, char **argv)
                 continue;
             }
             const double ratio = static_cast<double>(t.elapsed_ns) / static_cast<double>(t.bound_ns);
-            std::printf("| %s | %d kHz | %" PRIu32 "/%" PRIu32 " | %.2f ms | %" PRIu64 " | %" PRIu64
+            std::printf("| %s | %ld kHz | %" PRIu32 "/%" PRIu32 " | %.2f ms | %" PRIu64 " | %" PRIu64
                         " | %" PRIu64 " | %" PRIu64 " | %.2f ms | %.4f |\n",
-                        s.label, std::atoi(hz) / 1000, t.reads, t.writes, ms(t.elapsed_ns),
+                        s.label, khz, t.reads, t.writes, ms(t.elapsed_ns),
                         t.transactions, t.bytes, t.page_writes, t.polls, ms(t.bound_ns), ratio);
             if (ratio > TARGET_RATIO) {
                 result = 1;
