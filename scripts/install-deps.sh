@@ -4,7 +4,10 @@ set -euo pipefail
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for pkg in cmake g++ make googletest; do
+# AArch64 cross build and its tests under qemu-user; fuzzing (clang, libFuzzer runtime);
+# static analysis; compressed manual page.
+for pkg in cmake g++ make googletest \
+    g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip; do
   have "$pkg" || need+=("$pkg")
 done
 
@@ -14,7 +17,7 @@ if [ ${#need[@]} -gt 0 ]; then
     exit 1
   fi
   apt-get update -q
-  DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${need[@]}"
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
 fi
 
 # --- Real-kernel end-to-end test (tests/kernel) ---------------------------------------------

@@ -18,6 +18,18 @@ cmake -S . -B build-sanitize $werror -DELABEL_SANITIZE=ON -DCMAKE_BUILD_TYPE=Deb
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize -j"$jobs" --output-on-failure -LE kernel
 
+echo "== AArch64 cross build, tests under qemu-user, arm64 and amd64 packages, size budget"
+cmake --workflow --preset aarch64
+cpack -G DEB --config build/CPackConfig.cmake -B build/packages
+scripts/size-budget.sh build-aarch64
+
+echo "== static analysis: clang-tidy and cppcheck"
+cmake --preset fuzz >/dev/null
+scripts/static-analysis.sh build-fuzz
+
+echo "== fuzz smoke runs (libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer)"
+cmake --workflow --preset fuzz
+
 # Kept last and run once: boots a QEMU guest (about a minute; skips when QEMU or the armhf
 # packages cannot be had).
 echo "== real-kernel end-to-end test (QEMU, armhf)"
