@@ -68,6 +68,8 @@ done
 logger -t ktest "steps done"
 
 [ -e /run/elabel_lock_flag ] && echo "KTEST-LOCKMODE $(stat -c %a /run/elabel_lock_flag)"
-sleep 0.2
+# syslogd has written every line once it has written the last mark.
+n=0
+while ! grep -q "ktest: steps done" /var/log/messages && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
 sed 's/^/KTEST-LOG /' /var/log/messages
 finish done

@@ -132,17 +132,18 @@ cross_build() {
     [ -x "$ELABEL_BIN" ] || die "no $ELABEL_BIN after the armhf build"
 }
 
-# Finds the armhf file for a DT_NEEDED name: the override for the I2C library, then the
-# cross build tree, then the cross toolchain's C and C++ runtime.
+# Finds the armhf file for a DT_NEEDED name as the guest's loader would: the override for the
+# I2C library, then elabel's RUNPATH (directories of the armhf build), then the cross
+# toolchain's C and C++ runtime.
 find_library() {
-    local name=$1 hit
+    local name=$1 dir
     if [ -n "${ELABEL_KERNEL_TRANSPORT_LIB:-}" ] && [[ $name == libquellix.so* ]]; then
         echo "$ELABEL_KERNEL_TRANSPORT_LIB"
         return
     fi
-    hit=$(find "$WORK/armhf" -name "$name" \( -type f -o -type l \) -print -quit)
-    [ -n "$hit" ] || { [ -e "$SYSROOT_LIB/$name" ] && hit=$SYSROOT_LIB/$name; }
-    echo "$hit"
+    for dir in "${RUNPATH_DIRS[@]}" "$SYSROOT_LIB"; do
+        [ -n "$dir" ] && [ -e "$dir/$name" ] && { echo "$dir/$name"; return; }
+    done
 }
 
 # Copies the libraries an ELF file needs, and theirs, into ROOTFS/lib.
@@ -160,6 +161,7 @@ stage_needed() {
 
 # ---------------------------------------------------------------- the guest
 KERNEL_RELEASE=
+RUNPATH_DIRS=()
 stage_kernel_files() {
     local moddir ko
     moddir=$(ls -d "$WORK"/pkgroot/lib/modules/*/ 2>/dev/null | head -n 1)
@@ -209,7 +211,10 @@ stage_rootfs() {
     cp "$ELABEL_BIN" "$ROOTFS/usr/sbin/elabel"
     local interp
     interp=$("$TRIPLE-readelf" -l "$ELABEL_BIN" | sed -n 's/.*program interpreter: \(.*\)\]/\1/p')
-    [ -n "$interp" ] && cp -L "$SYSROOT_LIB/${interp##*/}" "$ROOTFS$interp"
+    [ -n "$interp" ] || die "elabel names no program interpreter"
+    cp -L "$SYSROOT_LIB/${interp##*/}" "$ROOTFS$interp" || die "no $interp in $SYSROOT_LIB"
+    IFS=: read -r -a RUNPATH_DIRS <<<"$("$TRIPLE-readelf" -d "$ELABEL_BIN" |
+        sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')"
     echo "elabel: $("$TRIPLE-readelf" -d "$ELABEL_BIN" | grep -E 'NEEDED|RUNPATH' | tr -s ' ' | tr '\n' ';')"
     stage_needed "$ELABEL_BIN"
 
