@@ -30,6 +30,9 @@ int32_t i2c_read(const char *device, int8_t address, uint64_t offset, uint8_t *b
 {
     ++g.reads;
     check_fixed_values("read", device, address, offset, length);
+    if (buffer == nullptr) {
+        return -EINVAL;
+    }
     if (g.fail_every_read || g.fail_reads.count(g.reads) != 0) {
         return -EIO;
     }

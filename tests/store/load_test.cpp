@@ -207,3 +207,12 @@ TEST_F(LoadTest, UnlockRefusesANegativeDescriptor)
     EXPECT_EQ(Strings{"elabel_set_unlock|elabel_set_unlock:fd is 0."}, messages());
     EXPECT_EQ(0, g.lock_closes);
 }
+
+TEST_F(LoadTest, NullPointersAreRefusedWithoutTouchingAnything)
+{
+    EXPECT_EQ(-1, elabel_set_lock(nullptr, 1));
+    EXPECT_EQ(0, g.lock_opens);
+    EXPECT_EQ(0, driver_elabel_verify(nullptr));
+    EXPECT_EQ(1, driver_elabel_flash_read_verify(nullptr));
+    EXPECT_TRUE(g.written.empty());
+}

@@ -40,6 +40,9 @@ first_read read_until_magic(uint8_t *image)
 
 extern "C" int32_t driver_elabel_verify(uint8_t *image)
 {
+    if (image == nullptr) {
+        return 0;
+    }
     for (int32_t row = 0; row < ELABEL_ITEM_NUM; ++row) {
         if (!item_is_valid(image, elabel_item_table[row])) {
             driver_elabel_item_set_default(row);

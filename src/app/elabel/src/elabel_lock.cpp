@@ -30,6 +30,9 @@ bool try_lock(int fd)
 
 extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
 {
+    if (fd_out == nullptr) {
+        return -1;
+    }
     const int fd = elabel_platform.open_file(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         ELABEL_ERR("elabel_get_lock:open file failed! %s.", ELABEL_LOCK_FILE);
