@@ -220,10 +220,12 @@ stage_rootfs() {
 
     TEXT495=$(make_text 495)
     TEXT496=$(make_text 496)
+    TEXT267=$(make_text 267)
     add_step getall
     add_step getall
     add_step set 0x30 ACME
     add_step set 0x64 "$TEXT495"
+    add_step set 0x50 "$TEXT267"
     add_step get 30
     add_step set 0x10 X
     add_step set 0x64 "$TEXT496"
@@ -296,15 +298,15 @@ expected_stdout() { # expected_stdout STEP: the bytes the step must print
     case $1 in
     01) expected_listing blank ;;
     02) expected_listing empty ;;
-    03 | 04) printf '[elabel_set] success.\r\n' ;;
-    05) printf '[elabel_data] ACME\r\n' ;;
-    06) printf '[elabel_set] item id error.\r\n' ;;
-    07) printf 'Data is too long, should be less than 496\r\n[elabel_set] error.\r\n' ;;
-    08) TEXT=([30]=ACME [64]=$TEXT495) && expected_listing texts ;;
+    03 | 04 | 05) printf '[elabel_set] success.\r\n' ;;
+    06) printf '[elabel_data] ACME\r\n' ;;
+    07) printf '[elabel_set] item id error.\r\n' ;;
+    08) printf 'Data is too long, should be less than 496\r\n[elabel_set] error.\r\n' ;;
+    09) TEXT=([30]=ACME [64]=$TEXT495 [50]=$TEXT267) && expected_listing texts ;;
     esac
 }
 expected_status() {
-    case $1 in 06 | 07) echo 250 ;; *) echo 0 ;; esac
+    case $1 in 07 | 08) echo 250 ;; *) echo 0 ;; esac
 }
 
 # ---------------------------------------------------------------- checks of the guest's report
@@ -342,23 +344,30 @@ logged() {
 }
 
 check_log() {
+    local step
     check "step 01 logs the wrong magic found on a blank chip" \
         logged 01 err driver_elabel_init 'magic_num is ffffffff  not right.'
     check "step 01 logs the failed load" logged 01 err elabel_main 'driver_elabel_init failed.'
-    check "step 02 repairs all 26 items written back blank" \
-        [ "$(step_log 02 | grep -c 'driver_elabel_verify\]: item([0-9]*) crc error,set default')" = 26 ]
-    check "step 02 logs row 25 by its index" \
-        logged 02 err driver_elabel_verify 'item(25) crc error,set default'
-    check "step 03 logs success at info priority" logged 03 info elabel_set_run 'elabel_set success.'
-    check "step 04 logs success at info priority" logged 04 info elabel_set_run 'elabel_set success.'
-    check "step 05 logs nothing" [ -z "$(step_log 05)" ]
-    check "step 06 logs the refused id" \
-        logged 06 err elabel_set_run 'item_id error. ret=-6 item_id=0x10'
-    check "step 07 logs the too-long text" \
-        logged 07 err set_data_to_elabel_mem 'Data is too long, should be less than 496'
-    check "step 07 logs the failed set" \
-        logged 07 err elabel_set_run 'driver_elabel_set_data error. ret=-6'
-    check "step 08 logs nothing" [ -z "$(step_log 08)" ]
+    for step in 02 03; do
+        check "step $step repairs all 26 items written back blank" \
+            [ "$(step_log $step | grep -c 'driver_elabel_verify\]: item([0-9]*) crc error,set default')" = 26 ]
+        check "step $step logs row 25 by its index" \
+            logged $step err driver_elabel_verify 'item(25) crc error,set default'
+    done
+    for step in 03 04 05; do
+        check "step $step logs success at info priority" \
+            logged $step info elabel_set_run 'elabel_set success.'
+    done
+    check "step 04 finds the label written by step 03 valid" \
+        [ "$(step_log 04 | grep -c 'user.err')" = 0 ]
+    check "step 06 logs nothing" [ -z "$(step_log 06)" ]
+    check "step 07 logs the refused id" \
+        logged 07 err elabel_set_run 'item_id error. ret=-6 item_id=0x10'
+    check "step 08 logs the too-long text" \
+        logged 08 err set_data_to_elabel_mem 'Data is too long, should be less than 496'
+    check "step 08 logs the failed set" \
+        logged 08 err elabel_set_run 'driver_elabel_set_data error. ret=-6'
+    check "step 09 logs nothing" [ -z "$(step_log 09)" ]
     check "lock file /run/elabel_lock_flag has mode 0600" \
         grep -qx 'KTEST-LOCKMODE 600' "$WORK/console.txt"
 }
@@ -404,6 +413,49 @@ all_zero() {
     for ((i = $1; i < $1 + $2; i++)); do ((IMG[i] == 0)) || return 1; done
 }
 
+# The text the steps leave in an item.
+item_text() {
+    case $1 in
+    30) printf '%s' ACME ;;
+    64) printf '%s' "$TEXT495" ;;
+    50) printf '%s' "$TEXT267" ;;
+    esac
+}
+
+# COUNT times the escape \xHH, for printf.
+repeat_escape() {
+    local i s=
+    for ((i = 0; i < $2; i++)); do s+="\\x$1"; done
+    printf '%s' "$s"
+}
+
+# The label region the steps must leave, byte for byte: the blank label written back as read
+# (every field 0xFF, magic corrected), every item then reset by the next load (crc 0, len 0,
+# first data byte NUL, the rest as read) and written back by the first set, and the two texts
+# set (their fields zeroed first).
+expected_label() {
+    local entry id name cap want crc n fmt='\x42\x41\x4c\x45'
+    for entry in "${ITEMS[@]}"; do
+        read -r id name cap <<<"$entry"
+        want=$(item_text "$id")
+        n=${#want}
+        crc=0
+        if ((n > 0)); then
+            printf '%s' "$want" >"$WORK/text.bin"
+            load_image "$WORK/text.bin"
+            crc=$(crc16 0 "$n")
+        fi
+        fmt+=$(printf '\\x%02x' $((crc & 255)) $((crc >> 8)) $((n & 255)) $((n >> 8)))
+        if ((n > 0)); then
+            fmt+=$(printf '%s' "$want" | od -An -tx1 -v | tr -d '\n' | sed 's/ /\\x/g')
+            fmt+=$(repeat_escape 00 $((cap - n)))
+        else
+            fmt+='\x00'$(repeat_escape ff $((cap - 1)))
+        fi
+    done
+    printf "$fmt" >"$1"
+}
+
 check_chip() {
     local base=$LABEL_START off=4 entry id name cap crc len want
     # The checksum routine itself, on its check value.
@@ -417,6 +469,9 @@ check_chip() {
         cmp -s -i $((LABEL_START + LABEL_LEN)) -n $((CHIP_SIZE - 4 - LABEL_START - LABEL_LEN)) \
         "$WORK/chip-initial.img" "$WORK/chip.img"
     check "chip is still $CHIP_SIZE bytes" [ "$(wc -c <"$WORK/chip.img")" = $CHIP_SIZE ]
+    expected_label "$WORK/label-expected.bin"
+    check "chip bytes 512..2871 are the label expected (label-expected.bin)" \
+        cmp -i $LABEL_START:0 -n $LABEL_LEN "$WORK/chip.img" "$WORK/label-expected.bin"
 
     load_image "$WORK/chip.img"
     check "label magic at 512 is 42 41 4C 45" [ "$(text_at $base 4)" = 42414c45 ]
@@ -424,11 +479,7 @@ check_chip() {
         read -r id name cap <<<"$entry"
         crc=$(u16le $((base + off)))
         len=$(u16le $((base + off + 2)))
-        case $id in
-        30) want=ACME ;;
-        64) want=$TEXT495 ;;
-        *) want= ;;
-        esac
+        want=$(item_text "$id")
         check "item 0x$id $name: len $len is ${#want}" [ "$len" = ${#want} ]
         if [ "$len" -le "$cap" ]; then
             check "item 0x$id $name: crc $crc matches its $len bytes" \
