@@ -72,4 +72,4 @@ logger -t ktest "steps done"
 n=0
 while ! grep -q "ktest: steps done" /var/log/messages && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done
 sed 's/^/KTEST-LOG /' /var/log/messages
-finish done
+finish steps-done

@@ -184,15 +184,18 @@ stage_kernel_files() {
 
 # A text of N bytes for sys_description.
 make_text() {
-    local n=$1 chars='0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZ-abcdefghijklmnopqrstuvwxyz.' s= i
+    local n=$1 chars='0123456789 ABCDEFGHIJKLMNOPQRSTUVWXYZ-abcdefghijklmnopqrstuvwxyz.' s='' i
     for ((i = 0; i < n; i++)); do s+=${chars:i%${#chars}:1}; done
     printf '%s' "$s"
 }
 
 STEP_COUNT=0
-add_step() { # add_step ARG...: one elabel run in the guest
+STEP_STATUS=()
+add_step() { # add_step STATUS ARG...: one elabel run in the guest, and its exit status
     local dir
     STEP_COUNT=$((STEP_COUNT + 1))
+    STEP_STATUS[STEP_COUNT]=$1
+    shift
     dir=$ROOTFS/ktest/steps/$(printf '%02d' "$STEP_COUNT")
     mkdir -p "$dir"
     printf '%s\n' "$@" >"$dir/args"
@@ -221,15 +224,16 @@ stage_rootfs() {
     TEXT495=$(make_text 495)
     TEXT496=$(make_text 496)
     TEXT267=$(make_text 267)
-    add_step getall
-    add_step getall
-    add_step set 0x30 ACME
-    add_step set 0x64 "$TEXT495"
-    add_step set 0x50 "$TEXT267"
-    add_step get 30
-    add_step set 0x10 X
-    add_step set 0x64 "$TEXT496"
-    add_step getall
+    # Their stdout is in expected_stdout, by step number.
+    add_step 0 getall
+    add_step 0 getall
+    add_step 0 set 0x30 ACME
+    add_step 0 set 0x64 "$TEXT495"
+    add_step 0 set 0x50 "$TEXT267"
+    add_step 0 get 30
+    add_step 250 set 0x10 X
+    add_step 250 set 0x64 "$TEXT496"
+    add_step 0 getall
 
     (cd "$ROOTFS" && find . | cpio -o -H newc --quiet | gzip -1) >"$WORK/initramfs.cpio.gz" ||
         die "cannot pack the initramfs"
@@ -238,7 +242,7 @@ stage_rootfs() {
 # The chip before the run: the label region blank (0xFF), every other byte a pattern that
 # holds neither 0x00 nor 0xFF, so that a stray write anywhere shows.
 make_initial_image() {
-    local fmt= h i v
+    local fmt='' h i v
     for ((i = 0; i < CHIP_SIZE; i++)); do
         if ((i >= LABEL_START && i < LABEL_START + LABEL_LEN)); then
             v=255
@@ -248,7 +252,7 @@ make_initial_image() {
         printf -v h '\\x%02x' "$v"
         fmt+=$h
     done
-    printf "$fmt" >"$1"
+    printf %b "$fmt" >"$1"
 }
 
 boot_guest() {
@@ -265,7 +269,7 @@ boot_guest() {
     echo "guest ran $((SECONDS - t0)) s (qemu status $rc)"
     tr -d '\r' <"$WORK/console.log" >"$WORK/console.txt"
     grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-LOCKMODE' "$WORK/console.txt"
-    if ! grep -q '^KTEST-END done' "$WORK/console.txt"; then
+    if ! grep -q '^KTEST-END steps-done' "$WORK/console.txt"; then
         tail -n 40 "$WORK/console.txt"
         cat "$WORK/qemu.log"
         die "the guest did not finish its steps"
@@ -305,9 +309,6 @@ expected_stdout() { # expected_stdout STEP: the bytes the step must print
     09) TEXT=([30]=ACME [64]=$TEXT495 [50]=$TEXT267) && expected_listing texts ;;
     esac
 }
-expected_status() {
-    case $1 in 07 | 08) echo 250 ;; *) echo 0 ;; esac
-}
 
 # ---------------------------------------------------------------- checks of the guest's report
 check_steps() {
@@ -317,12 +318,12 @@ check_steps() {
         step=$(printf '%02d' "$i")
         status=$(sed -n "s/^KTEST-STATUS $step //p" "$WORK/console.txt")
         check "step $step ($(head -c 40 "$ROOTFS/ktest/steps/$step/args" | tr '\n' ' ')) exit status $status" \
-            [ "$status" = "$(expected_status "$step")" ]
+            [ "$status" = "${STEP_STATUS[i]}" ]
         expected_stdout "$step" >"$WORK/results/$step.expected"
         want_hex=$(hex_of_file "$WORK/results/$step.expected")
         got_hex=$(sed -n "s/^KTEST-OUT $step //p" "$WORK/console.txt" | tr -s ' \n' ' ' |
             sed 's/^ //; s/ $//')
-        printf "$(sed 's/\([0-9a-f][0-9a-f]\) */\\x\1/g' <<<"$got_hex")" >"$WORK/results/$step.stdout"
+        printf %b "$(sed 's/\([0-9a-f][0-9a-f]\) */\\x\1/g' <<<"$got_hex")" >"$WORK/results/$step.stdout"
         if [ "$got_hex" = "$want_hex" ]; then
             ok "step $step stdout ($(wc -c <"$WORK/results/$step.expected") bytes)"
         else
@@ -404,7 +405,7 @@ crc16() {
 }
 u16le() { echo $((IMG[$1] | IMG[$1 + 1] << 8)); }
 text_at() { # the LEN bytes at START as hex
-    local i s=
+    local i s=''
     for ((i = $1; i < $1 + $2; i++)); do printf -v s '%s%02x' "$s" "${IMG[i]}"; done
     echo "$s"
 }
@@ -424,7 +425,7 @@ item_text() {
 
 # COUNT times the escape \xHH, for printf.
 repeat_escape() {
-    local i s=
+    local i s=''
     for ((i = 0; i < $2; i++)); do s+="\\x$1"; done
     printf '%s' "$s"
 }
@@ -453,7 +454,7 @@ expected_label() {
             fmt+='\x00'$(repeat_escape ff $((cap - 1)))
         fi
     done
-    printf "$fmt" >"$1"
+    printf %b "$fmt" >"$1"
 }
 
 check_chip() {
