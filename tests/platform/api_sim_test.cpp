@@ -71,7 +71,12 @@ child start_child(const env_map &env, const std::function<void(reporter &)> &bod
     }
     const pid_t pid = fork();
     if (pid == 0) {
-        close(fds[0]);
+        // Descriptors of the test (a held lock among them) stay with the test.
+        for (int fd = 3; fd < 1024; ++fd) {
+            if (fd != fds[1]) {
+                close(fd);
+            }
+        }
         for (const char *name : SIM_VARIABLES) {
             unsetenv(name);
         }
@@ -368,7 +373,7 @@ TEST_F(SimApi, StallWaitsAfterTheNthReadWithTheImageUnlocked)
 
 TEST_F(SimApi, TwoProcessesShareOneImageWithoutLosingWrites)
 {
-    constexpr int WRITES = 150;
+    constexpr int WRITES = 250;
     auto writer = [](uint32_t base) {
         return [base](reporter &report) {
             int failures = 0;
@@ -388,6 +393,23 @@ TEST_F(SimApi, TwoProcessesShareOneImageWithoutLosingWrites)
         EXPECT_EQ(i, bytes[1024 + i]) << i;
         EXPECT_EQ(i, bytes[4096 + i]) << i;
     }
+}
+
+TEST_F(SimApi, CallWaitsForTheImageLockAndHoldsItWhileItRuns)
+{
+    EXPECT_EQ((std::vector<int64_t>{0}),
+              in_child(with_image(), [](reporter &report) { report(set(0, {1})); }));
+    const int fd = open(image.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(0, flock(fd, LOCK_EX));
+    const child c = start_child(with_image(), [](reporter &report) { report(set(0, {2})); });
+    usleep(200000);
+    int status = 0;
+    EXPECT_EQ(0, waitpid(c.pid, &status, WNOHANG)); // blocked on the lock
+    EXPECT_EQ(1, image_bytes()[0]);
+    close(fd);
+    EXPECT_EQ((std::vector<int64_t>{0}), finish_child(c));
+    EXPECT_EQ(2, image_bytes()[0]);
 }
 
 // --- Adapter settings and the bus-time statistics
