@@ -75,6 +75,7 @@ bool read_totals(const std::string &path, totals *t)
 // Runs elabel with its output discarded; its exit status, or -1.
 int run_elabel(const char *elabel, const std::vector<const char *> &args)
 {
+    std::fflush(stdout); // or the child's freopen would print it again
     const pid_t pid = fork();
     if (pid < 0) {
         return -1;
