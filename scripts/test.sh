@@ -30,7 +30,7 @@ scripts/static-analysis.sh build-fuzz
 echo "== fuzz smoke runs (libFuzzer with AddressSanitizer + UndefinedBehaviorSanitizer)"
 cmake --workflow --preset fuzz
 
-# Kept last and run once: boots a QEMU guest (about a minute; skips when QEMU or the armhf
-# packages cannot be had).
+# Kept last and run once: boots a QEMU guest (about a minute). Verbose, so that every check,
+# or the reason for a skip (no QEMU or armhf packages), shows in the log.
 echo "== real-kernel end-to-end test (QEMU, armhf)"
-ctest --test-dir build -L kernel --output-on-failure
+ctest --test-dir build -L kernel --output-on-failure -V
