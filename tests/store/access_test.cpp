@@ -181,6 +181,17 @@ TEST_F(UpdateTest, BusyLockWritesNothing)
     EXPECT_EQ(g.allocs, g.frees + 1);
 }
 
+TEST_F(UpdateTest, LockFileThatCannotBeOpenedIsBusy)
+{
+    g.lock_open_fails = true;
+    EXPECT_EQ(-8, driver_elabel_update());
+    EXPECT_EQ((Strings{"elabel_set_lock|elabel_get_lock:open file failed! /run/elabel_lock_flag.",
+                       "driver_elabel_update|driver_elabel bus busy.\n"}),
+              messages());
+    EXPECT_EQ(0, g.writes);
+    EXPECT_EQ(g.allocs, g.frees + 1);
+}
+
 TEST_F(UpdateTest, CopyFailures)
 {
     g.fail_alloc_at = g.allocs + 1;

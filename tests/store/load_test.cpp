@@ -111,6 +111,18 @@ TEST_F(LoadTest, WrongMagicThenFailedReadsWritesNothing)
     EXPECT_EQ(0, g.writes);
 }
 
+TEST_F(LoadTest, WrongMagicOnTheLastReadIsWrittenBack)
+{
+    g.fail_reads = {1, 2};
+    EXPECT_EQ(-1, driver_elabel_init());
+    EXPECT_EQ(3, g.reads);
+    EXPECT_EQ((std::vector<unsigned>{1, 1}), g.sleeps);
+    EXPECT_EQ("driver_elabel_init|magic_num is ffffffff  not right.\n", messages().back());
+    EXPECT_EQ(2, g.writes);
+    ASSERT_NE(nullptr, elabel_data);
+    EXPECT_EQ(0x42, elabel_data[0]);
+}
+
 TEST_F(LoadTest, ThreeFailedSecondReadsFailTheLoad)
 {
     fake::put_label(fake::make_image({{0x30, "ACME"}}));
