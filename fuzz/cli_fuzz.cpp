@@ -14,7 +14,7 @@
 
 namespace {
 
-constexpr int MAX_ARGS = 6;
+constexpr size_t MAX_ARGS = 6;
 constexpr size_t MAX_INPUT = 4096;
 
 void put_text(uint8_t *image, uint8_t id, const char *text)
@@ -93,14 +93,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Each argument gets its own heap block, so ASan sees any read past its end.
     std::vector<std::vector<char>> args;
     args.push_back(std::vector<char>{'e', 'l', 'a', 'b', 'e', 'l', '\0'});
-    size_t start = 1;
-    while (start <= size && args.size() < MAX_ARGS) {
+    // One byte alone gives no arguments; otherwise every NUL starts another one.
+    for (size_t start = 1; size > 1 && args.size() < MAX_ARGS;) {
         size_t end = start;
         while (end < size && data[end] != 0) {
             ++end;
         }
         args.emplace_back(data + start, data + end);
         args.back().push_back('\0');
+        if (end == size) {
+            break;
+        }
         start = end + 1;
     }
     char *argv[MAX_ARGS + 1] = {};
