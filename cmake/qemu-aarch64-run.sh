@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs an AArch64 program under the statically linked qemu-user, for tests that
-# start the production binary from a cross build:
+# Runs an AArch64 program under the statically linked qemu-user: the cross build's
+# CMAKE_CROSSCOMPILING_EMULATOR, and the emulator through which the end-to-end
+# tests start the production binary (ELABEL_TEST_EMULATOR, set here for them).
 #   qemu-aarch64-run.sh [-E NAME=VALUE]... program [args...]
 # The -E settings become ordinary environment variables rather than qemu's own -E,
 # which splits values at commas. A static qemu has no loader of its own, so
@@ -10,4 +11,8 @@ while [ "$#" -ge 2 ] && [ "$1" = "-E" ]; do
   export "$2"
   shift 2
 done
+if [ -z "${ELABEL_TEST_EMULATOR:-}" ]; then
+  ELABEL_TEST_EMULATOR=$(readlink -f "$0")
+  export ELABEL_TEST_EMULATOR
+fi
 exec qemu-aarch64-static -L "${QEMU_LD_PREFIX:-/usr/aarch64-linux-gnu}" "$@"

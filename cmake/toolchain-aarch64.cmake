@@ -1,6 +1,5 @@
 # Cross build for the board (64-bit ARM Linux) with Debian's aarch64-linux-gnu toolchain.
-# Tests run under qemu-user; the statically linked qemu keeps LD_PRELOAD and
-# LD_LIBRARY_PATH of the tests away from the host's own loader.
+# Tests run under qemu-user (qemu-user-static; no binfmt registration needed).
 #   cmake --preset aarch64   (or -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-aarch64.cmake)
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR aarch64)
@@ -16,8 +15,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-find_program(ELABEL_QEMU_AARCH64 NAMES qemu-aarch64-static qemu-aarch64)
-if(ELABEL_QEMU_AARCH64)
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${ELABEL_QEMU_AARCH64} -L ${ELABEL_AARCH64_SYSROOT})
-endif()
-
+# Test programs run under qemu-user through a small wrapper (see the script).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/qemu-aarch64-run.sh)
