@@ -29,3 +29,21 @@ else()
   set(ELABEL_MAN_PAGE ${ELABEL_MAN_SOURCE})
 endif()
 install(FILES ${ELABEL_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT elabel)
+
+if(BUILD_TESTING AND NOT ELABEL_FUZZ)
+  if(NOT CMAKE_READELF)
+    find_program(CMAKE_READELF readelf REQUIRED)
+  endif()
+  if(ELABEL_USE_BOARD_LIBS)
+    set(stand_ins OFF)
+  else()
+    set(stand_ins ON)
+  endif()
+  add_test(NAME elabel_install_layout
+    COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSTAGE=${CMAKE_BINARY_DIR}/install-check
+      -DSBINDIR=${CMAKE_INSTALL_SBINDIR} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
+      -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR}
+      -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins}
+      -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
+  set_tests_properties(elabel_install_layout PROPERTIES LABELS install)
+endif()

@@ -1,0 +1,29 @@
+# cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=..
+#       -DREADELF=<readelf> -DSTAND_INS=ON|OFF -P check-install.cmake
+# Installs the build tree under STAGE (DESTDIR, prefix /usr) and checks the layout:
+# every file in its place, and no build-tree RUNPATH left in the installed binary.
+file(REMOVE_RECURSE ${STAGE})
+execute_process(
+  COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGE} ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr
+  OUTPUT_QUIET RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "cmake --install failed")
+endif()
+
+set(root ${STAGE}/usr)
+set(expected ${SBINDIR}/elabel ${LIBDIR}/libelabel.so.1 ${LIBDIR}/libelabel.so
+  ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz)
+if(STAND_INS)
+  list(APPEND expected ${LIBDIR}/libsecurec.so ${LIBDIR}/libquellix.so)
+endif()
+foreach(path IN LISTS expected)
+  if(NOT EXISTS ${root}/${path})
+    message(SEND_ERROR "not installed: /usr/${path}")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${READELF} -d ${root}/${SBINDIR}/elabel OUTPUT_VARIABLE dynamic)
+if(dynamic MATCHES "R(UN)?PATH")
+  message(SEND_ERROR "the installed elabel keeps a run-time search path")
+endif()
+file(REMOVE_RECURSE ${STAGE})
