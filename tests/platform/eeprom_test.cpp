@@ -15,11 +15,11 @@ namespace {
 constexpr uint64_t MS = 1000000;
 constexpr uint64_t US = 1000;
 
-std::vector<uint8_t> pattern(size_t n, uint8_t seed)
+std::vector<uint8_t> pattern(size_t n, uint8_t first)
 {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(seed + i * 7);
+        v[i] = static_cast<uint8_t>(first + i * 7);
     }
     return v;
 }

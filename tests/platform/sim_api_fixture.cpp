@@ -80,11 +80,11 @@ std::vector<int64_t> in_child(const env_map &env, const std::function<void(repor
     return finish_child(start_child(env, body));
 }
 
-std::vector<uint8_t> pattern(size_t n, uint8_t seed)
+std::vector<uint8_t> pattern(size_t n, uint8_t first)
 {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) {
-        v[i] = static_cast<uint8_t>(seed + i * 13);
+        v[i] = static_cast<uint8_t>(first + i * 13);
     }
     return v;
 }

@@ -44,7 +44,7 @@ child start_child(const env_map &env, const std::function<void(reporter &)> &bod
 std::vector<int64_t> finish_child(const child &c);
 std::vector<int64_t> in_child(const env_map &env, const std::function<void(reporter &)> &body);
 
-std::vector<uint8_t> pattern(size_t n, uint8_t seed);
+std::vector<uint8_t> pattern(size_t n, uint8_t first);
 int32_t get(uint64_t offset, std::vector<uint8_t> *buffer);
 int32_t set(uint64_t offset, std::vector<uint8_t> data);
 std::vector<std::string> lines_of(const std::string &path);

@@ -172,21 +172,29 @@ uint32_t piece_length(uint32_t offset, uint32_t left, uint32_t limit)
     return std::min({left, QX_PAGE_SIZE - offset % QX_PAGE_SIZE, limit});
 }
 
-} // namespace
-
-int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *buffer,
-                   uint32_t length)
+// Checks the arguments and opens a session: a negative errno, 0 to go on, or 1
+// when there is nothing to move.
+int begin_transfer(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
+                   uint32_t length, session *s)
 {
     if (buffer == nullptr || !range_ok(offset, length)) {
         return -EINVAL;
     }
     if (length == 0) {
-        return 0;
+        return 1;
     }
+    return open_session(bus, addr7, s);
+}
+
+} // namespace
+
+int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *buffer,
+                   uint32_t length)
+{
     session s{};
-    int r = open_session(bus, addr7, &s);
+    int r = begin_transfer(bus, addr7, offset, buffer, length, &s);
     if (r) {
-        return r;
+        return r < 0 ? r : 0;
     }
     auto *staging = static_cast<uint8_t *>(std::malloc(length));
     if (staging == nullptr) {
@@ -204,16 +212,10 @@ int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *b
 int qx_eeprom_write(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
                     uint32_t length)
 {
-    if (buffer == nullptr || !range_ok(offset, length)) {
-        return -EINVAL;
-    }
-    if (length == 0) {
-        return 0;
-    }
     session s{};
-    int r = open_session(bus, addr7, &s);
+    int r = begin_transfer(bus, addr7, offset, buffer, length, &s);
     if (r) {
-        return r;
+        return r < 0 ? r : 0;
     }
     const uint32_t limit = s.kind == path_kind::smbus ? SMBUS_WRITE_MAX : QX_PAGE_SIZE;
     uint32_t done = 0;

@@ -11,6 +11,24 @@
 
 namespace {
 
+// Repeats a partial pread or pwrite until the whole image has moved.
+template <typename Io>
+int whole_image(Io io)
+{
+    size_t done = 0;
+    while (done < CHIP24_SIZE) {
+        const ssize_t n = io(done);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n <= 0) {
+            return n < 0 ? -errno : -EIO;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
 int lock_whole_call(int fd)
 {
     while (flock(fd, LOCK_EX) != 0) {
@@ -35,19 +53,10 @@ int load(int fd, uint8_t *mem, bool *created)
     if (st.st_size != CHIP24_SIZE) {
         return -EIO;
     }
-    size_t done = 0;
-    while (done < CHIP24_SIZE) {
-        const ssize_t n = pread(fd, mem + done, CHIP24_SIZE - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return n < 0 ? -errno : -EIO;
-        }
-        done += static_cast<size_t>(n);
-    }
     *created = false;
-    return 0;
+    return whole_image([&](size_t done) {
+        return pread(fd, mem + done, CHIP24_SIZE - done, static_cast<off_t>(done));
+    });
 }
 
 } // namespace
@@ -72,18 +81,9 @@ int sim_image_open(const char *path, int *fd, uint8_t *mem, bool *created)
 
 int sim_image_store(int fd, const uint8_t *mem)
 {
-    size_t done = 0;
-    while (done < CHIP24_SIZE) {
-        const ssize_t n = pwrite(fd, mem + done, CHIP24_SIZE - done, static_cast<off_t>(done));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return n < 0 ? -errno : -EIO;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return 0;
+    return whole_image([&](size_t done) {
+        return pwrite(fd, mem + done, CHIP24_SIZE - done, static_cast<off_t>(done));
+    });
 }
 
 void sim_image_close(int fd)
