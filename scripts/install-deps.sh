@@ -2,12 +2,18 @@
 # Installs, with apt-get, whatever the build and the tests need that a fresh machine lacks.
 set -euo pipefail
 
+# With --build, only what a native build and its tests need; otherwise also the
+# AArch64 cross build and its tests under qemu-user, fuzzing (clang, libFuzzer runtime),
+# static analysis and the compressed manual page.
+build_only=no
+[ "${1:-}" = "--build" ] && build_only=yes
+
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-# AArch64 cross build and its tests under qemu-user; fuzzing (clang, libFuzzer runtime);
-# static analysis; compressed manual page.
-for pkg in cmake g++ make googletest \
-    g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip; do
+packages=(cmake g++ make googletest)
+[ "$build_only" = yes ] ||
+  packages+=(g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip)
+for pkg in "${packages[@]}"; do
   have "$pkg" || need+=("$pkg")
 done
 
@@ -24,6 +30,8 @@ fi
 # QEMU for 32-bit ARM, the armhf cross compiler, initramfs tools, and apt's armhf architecture:
 # the test itself downloads Debian's armhf kernel and busybox-static into the build tree.
 # Without root nothing is changed here; that test then skips and says why.
+[ "$build_only" = yes ] && exit 0
+
 kernel_need=()
 for pkg in qemu-system-arm g++-arm-linux-gnueabihf cpio kmod; do
   have "$pkg" || kernel_need+=("$pkg")
