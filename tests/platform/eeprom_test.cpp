@@ -287,10 +287,24 @@ TEST_F(Eeprom, AdapterRefusingLongMessagesStillCarriesTheLabel)
     }
 }
 
-TEST_F(Eeprom, AdapterRefusingEvenAPageFailsCleanly)
+TEST_F(Eeprom, AdapterRefusingAWholePageWritesInSmallerPieces)
+{
+    for (uint32_t max_msg : {32u, 33u, 20u}) {
+        sim_adapter limited = sim_adapter_full();
+        limited.max_msg = max_msg;
+        use(limited, 100000, 5 * MS);
+        const std::vector<uint8_t> data = pattern(100, 9);
+        ASSERT_EQ(0, write(30, data)) << max_msg;
+        EXPECT_EQ(data, mem(30, 100));
+        EXPECT_EQ(0u, chip.wraps);
+        EXPECT_GT(chip.page_writes, 5u);  // five write cycles would carry it in whole pages
+    }
+}
+
+TEST_F(Eeprom, AdapterRefusingEvenSmallPiecesFailsCleanly)
 {
     sim_adapter tiny = sim_adapter_full();
-    tiny.max_msg = 20;
+    tiny.max_msg = 9;
     use(tiny, 100000, 5 * MS);
     std::vector<uint8_t> out(64, 0x11);
     EXPECT_EQ(-EOPNOTSUPP, read(0, &out));

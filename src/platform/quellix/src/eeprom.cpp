@@ -15,7 +15,7 @@ struct session {
     const qx_bus *bus;
     uint16_t addr;
     path_kind kind;
-    uint32_t chunk; // longest read message the adapter has taken in this call
+    uint32_t chunk; // longest read message to try; shrinks when the adapter refuses one
 };
 
 constexpr unsigned long SMBUS_NEEDS = I2C_FUNC_SMBUS_WRITE_I2C_BLOCK |
@@ -217,11 +217,17 @@ int qx_eeprom_write(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uin
     if (r) {
         return r < 0 ? r : 0;
     }
-    const uint32_t limit = s.kind == path_kind::smbus ? SMBUS_WRITE_MAX : QX_PAGE_SIZE;
+    uint32_t limit = s.kind == path_kind::smbus ? SMBUS_WRITE_MAX : QX_PAGE_SIZE;
     uint32_t done = 0;
     while (done < length) {
         const uint32_t n = piece_length(offset + done, length - done, limit);
         r = write_piece(&s, offset + done, buffer + done, n);
+        // An adapter that refuses a page in one message gets smaller pieces,
+        // each with its own write cycle; the size that works is kept.
+        if (is_length_refusal(r) && s.kind == path_kind::i2c && n > QX_MIN_WRITE_PIECE) {
+            limit = std::max(QX_MIN_WRITE_PIECE, n / 2);
+            continue;
+        }
         if (r) {
             return r;
         }

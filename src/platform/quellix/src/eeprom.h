@@ -21,6 +21,8 @@ constexpr uint64_t QX_POLL_PAUSE_NS = 50000;
 // First read message length, and the floor it is halved to when refused.
 constexpr uint32_t QX_MAX_CHUNK = 4096;
 constexpr uint32_t QX_MIN_CHUNK = 32;
+// Fewest data bytes a write message is cut down to for an adapter that limits length.
+constexpr uint32_t QX_MIN_WRITE_PIECE = 8;
 
 // Both return 0 when all `length` bytes moved, otherwise -errno:
 //   -EINVAL      range beyond the 16-bit word address space, or null buffer
