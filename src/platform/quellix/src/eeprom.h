@@ -16,8 +16,9 @@ constexpr uint32_t QX_PAGE_SIZE = 32;
 constexpr uint32_t QX_ADDRESS_SPACE = 65536;
 // Longest write cycle we wait for; 24Cxx data sheets give 5 to 10 ms.
 constexpr uint64_t QX_WRITE_TIMEOUT_NS = 25000000;
-// Pause between two attempts while the chip is busy.
-constexpr uint64_t QX_POLL_PAUSE_NS = 50000;
+// Pause between two attempts while the chip is busy: short, since a refused
+// attempt already takes a byte time on the bus and the kernel adds timer slack.
+constexpr uint64_t QX_POLL_PAUSE_NS = 10000;
 // First read message length, and the floor it is halved to when refused.
 constexpr uint32_t QX_MAX_CHUNK = 4096;
 constexpr uint32_t QX_MIN_CHUNK = 32;
