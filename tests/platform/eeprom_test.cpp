@@ -50,6 +50,19 @@ protected:
         return std::vector<uint8_t>(chip.mem + offset, chip.mem + offset + length);
     }
 
+    // Writes a whole label at its offset, checks the bytes around it, reads it back.
+    void expect_label_round_trip(const std::vector<uint8_t> &label)
+    {
+        ASSERT_EQ(0, write(512, label));
+        EXPECT_EQ(0u, chip.wraps);
+        EXPECT_EQ(label, mem(512, 2360));
+        EXPECT_EQ(0xFF, chip.mem[511]);
+        EXPECT_EQ(0xFF, chip.mem[512 + 2360]);
+        std::vector<uint8_t> out(2360);
+        ASSERT_EQ(0, read(512, &out));
+        EXPECT_EQ(label, out);
+    }
+
     uint64_t bound_ns() const
     {
         return qx_bound_ns(&bus.clock, bus.stats.bytes, chip.page_writes, chip.write_cycle_ns);
@@ -96,14 +109,7 @@ TEST_F(Eeprom, ReadsOfEveryLengthAndStartAroundPageBoundariesAreOneTransfer)
 
 TEST_F(Eeprom, LabelRoundTripAtItsOffset)
 {
-    const std::vector<uint8_t> label = pattern(2360, 9);
-    ASSERT_EQ(0, write(512, label));
-    EXPECT_EQ(label, mem(512, 2360));
-    EXPECT_EQ(0xFF, chip.mem[511]);
-    EXPECT_EQ(0xFF, chip.mem[512 + 2360]);
-    std::vector<uint8_t> out(2360);
-    ASSERT_EQ(0, read(512, &out));
-    EXPECT_EQ(label, out);
+    expect_label_round_trip(pattern(2360, 9));
 }
 
 // --- Write cycles and acknowledge polling
@@ -317,15 +323,7 @@ TEST_F(Eeprom, AdapterRefusingEvenSmallPiecesFailsCleanly)
 TEST_F(Eeprom, SmbusOnlyAdapterRoundTripsTheLabel)
 {
     use(sim_adapter_smbus(), 100000, 5 * MS);
-    const std::vector<uint8_t> label = pattern(2360, 6);
-    ASSERT_EQ(0, write(512, label));
-    EXPECT_EQ(0u, chip.wraps);
-    EXPECT_EQ(label, mem(512, 2360));
-    EXPECT_EQ(0xFF, chip.mem[511]);
-    EXPECT_EQ(0xFF, chip.mem[512 + 2360]);
-    std::vector<uint8_t> out(2360);
-    ASSERT_EQ(0, read(512, &out));
-    EXPECT_EQ(label, out);
+    expect_label_round_trip(pattern(2360, 6));
 }
 
 TEST_F(Eeprom, SmbusWritesOfEveryLengthAroundPageBoundariesLandExactly)
