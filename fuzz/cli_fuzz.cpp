@@ -75,14 +75,6 @@ void check_set_stored(bool had_magic, const char *id_text, const char *text)
 
 } // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***)
-{
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        return 1;
-    }
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 1 || size > MAX_INPUT) {

@@ -83,22 +83,25 @@ TEST_F(Board, BadArgumentsFailBeforeTheDeviceIsOpened)
 
 // These take the place of the C library's syslog (and of its fortified form)
 // for the library under test.
-extern "C" void syslog(int priority, const char *format, ...)
+static void record(int priority, const char *format, va_list args)
 {
     char line[512];
+    std::vsnprintf(line, sizeof line, format, args);
+    g_log.emplace_back(priority, line);
+}
+
+extern "C" void syslog(int priority, const char *format, ...)
+{
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    record(priority, format, args);
     va_end(args);
-    g_log.emplace_back(priority, line);
 }
 
 extern "C" void __syslog_chk(int priority, int, const char *format, ...)
 {
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    record(priority, format, args);
     va_end(args);
-    g_log.emplace_back(priority, line);
 }
