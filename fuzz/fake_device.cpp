@@ -94,6 +94,7 @@ void install_fake()
     elabel_platform.close_file = fake_close;
     elabel_platform.sleep_us = fake_sleep;
     elabel_platform.log_line = fake_log;
+    elabel_platform.record_dir = nullptr;  // no pending-write record on the host
 }
 
 void put_label(const uint8_t *bytes, size_t size)

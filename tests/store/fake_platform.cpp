@@ -137,9 +137,28 @@ void log_line(int priority, const char *line)
 
 void install()
 {
+    uninstall();
     g = state{};
-    elabel_platform = elabel_platform_ops{i2c_read, i2c_write, copy,      fill,     alloc, dealloc,
-                                          open_file, lock_file, close_file, sleep_us, log_line};
+    char dir[] = "/tmp/elabel-store-XXXXXX";
+    if (mkdtemp(dir) == nullptr) {
+        ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
+    }
+    g.record_dir = std::string(dir) + "/records";
+    elabel_platform = elabel_platform_ops{i2c_read,  i2c_write, copy,       fill,
+                                          alloc,     dealloc,   open_file,  lock_file,
+                                          close_file, sleep_us, log_line,   g.record_dir.c_str()};
+}
+
+void uninstall()
+{
+    if (g.record_dir.empty()) {
+        return;
+    }
+    const std::string parent = g.record_dir.substr(0, g.record_dir.rfind('/'));
+    if (parent.rfind("/tmp/elabel-store-", 0) == 0) {
+        const std::string cmd = "rm -rf '" + parent + "'";
+        (void)!std::system(cmd.c_str());
+    }
 }
 
 std::vector<uint8_t> label()
@@ -235,4 +254,5 @@ void StoreTest::TearDown()
 {
     driver_elabel_release();
     elabel_platform_reset();
+    fake::uninstall();
 }

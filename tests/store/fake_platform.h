@@ -60,12 +60,16 @@ struct state {
 
     std::vector<unsigned> sleeps;
     std::vector<log_entry> log;
+
+    std::string record_dir;  // a fresh directory for each test's pending-write record
 };
 
 extern state g;
 
 // Resets the fake state and puts the fake calls into the store's platform table.
 void install();
+// Removes what install() made on disk.
+void uninstall();
 
 // The label region of the EEPROM (2360 bytes at offset 512).
 std::vector<uint8_t> label();

@@ -56,6 +56,10 @@ inline void elabel_item_seal(uint8_t *image, const elabel_item_desc &item, uint1
     elabel_put_le16(image + item.offset, elabel_crc16(elabel_item_field(image, item), len));
 }
 
+// A label as a load takes it without repair: the magic, and every item's
+// length within its field and checksum matching.
+bool elabel_image_is_valid(const uint8_t *image);
+
 // Length of the text at the start of an item's field, never beyond the field.
 inline int elabel_item_text_len(const uint8_t *image, const elabel_item_desc &item)
 {

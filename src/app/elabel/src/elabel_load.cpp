@@ -1,4 +1,4 @@
-#include "elabel_image.h"
+#include "elabel_record.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -78,7 +78,7 @@ extern "C" int32_t driver_elabel_init(void)
         return -8;
     }
     driver_elabel_release();
-
+    elabel_record_recover();  // before anything read is trusted
     auto *image = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
     if (image == nullptr) {
         driver_elabel_release();
@@ -113,4 +113,17 @@ extern "C" int32_t driver_elabel_init(void)
     elabel_set_unlock(fd);
     ELABEL_ERR("magic_num is %x  not right.\n", found);
     return -1;
+}
+
+bool elabel_image_is_valid(const uint8_t *image)
+{
+    if (elabel_get_le32(image) != ELABEL_MAGIC) {
+        return false;
+    }
+    for (const elabel_item_desc &item : elabel_item_table) {
+        if (!item_is_valid(image, item)) {
+            return false;
+        }
+    }
+    return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 
+#include "elabel_record.h"
 #include "quellix.h"
 
 namespace {
@@ -26,7 +27,7 @@ void log_line(int priority, const char *line)
 
 constexpr elabel_platform_ops real_platform = {
     driver_i2c_get_data, driver_i2c_set_data, memcpy_s, memset_s, std::malloc, std::free,
-    open_file, lock_file, close, usleep, log_line,
+    open_file, lock_file, close, usleep, log_line, ELABEL_RECORD_DIR,
 };
 
 } // namespace

@@ -25,6 +25,7 @@ struct elabel_platform_ops {
     int (*close_file)(int fd);
     int (*sleep_us)(useconds_t usec);
     void (*log_line)(int priority, const char *line);
+    const char *record_dir;  // where the pending-write record lives; nullptr: no record
 };
 
 extern elabel_platform_ops elabel_platform;

@@ -1,6 +1,6 @@
-#include "elabel.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
+#include "elabel_writeback.h"
 
 extern "C" int32_t driver_elabel_update(void)
 {
@@ -17,8 +17,8 @@ extern "C" int32_t driver_elabel_update(void)
         ELABEL_ERR("driver_elabel_update memcpy_s error.\n");
         return -4;
     }
-    int32_t fd = -1;
-    if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
+    elabel_writeback wb{};
+    if (elabel_writeback_begin(&wb, elabel_bak) != 0) {
         elabel_platform.dealloc(elabel_bak);
         ELABEL_ERR("driver_elabel bus busy.\n");
         return -8;
@@ -31,7 +31,7 @@ extern "C" int32_t driver_elabel_update(void)
         ELABEL_ERR("fail to driver_flash_writElectronicLabel\r\n");
         ret = -1;
     }
-    elabel_set_unlock(fd);
+    elabel_writeback_end(&wb, ret);
     elabel_platform.dealloc(elabel_bak);
     return ret;
 }
