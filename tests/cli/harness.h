@@ -1,5 +1,7 @@
 // Runs the production elabel binary against the simulated EEPROM and
-// collects its standard output, exit status and system log.
+// collects its standard output, exit status and system log. Each test runs in
+// its own mount namespace with a private /run (lock file) and a private parent
+// of the pending-write record's directory.
 #ifndef HARNESS_H
 #define HARNESS_H
 
@@ -48,7 +50,6 @@ protected:
 
     std::string dir_;
     std::string image_path_;
-    bool isolated_ = false;  // a private /run, so the lock file starts absent
 
 private:
     struct child {

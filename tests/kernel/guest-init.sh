@@ -68,6 +68,7 @@ done
 logger -t ktest "steps done"
 
 [ -e /run/elabel_lock_flag ] && echo "KTEST-LOCKMODE $(stat -c %a /run/elabel_lock_flag)"
+[ -d /var/lib/elabel ] && echo "KTEST-RECORDS $(stat -c %a /var/lib/elabel) $(ls -A /var/lib/elabel | wc -l)"
 # syslogd has written every line once it has written the last mark.
 n=0
 while ! grep -q "ktest: steps done" /var/log/messages && [ $n -lt 100 ]; do sleep 0.1; n=$((n + 1)); done

@@ -204,7 +204,7 @@ add_step() { # add_step STATUS ARG...: one elabel run in the guest, and its exit
 stage_rootfs() {
     ROOTFS=$WORK/rootfs
     rm -rf "$ROOTFS"
-    mkdir -p "$ROOTFS"/{bin,sbin,usr/bin,usr/sbin,lib,dev,proc,sys,run,tmp,var/log,ktest/steps}
+    mkdir -p "$ROOTFS"/{bin,sbin,usr/bin,usr/sbin,lib,dev,proc,sys,run,tmp,var/log,var/lib,ktest/steps}
     cp "$WORK/pkgroot/bin/busybox" "$ROOTFS/bin/busybox" || die "no busybox in busybox-static"
     cp "$SRC/tests/kernel/guest-init.sh" "$ROOTFS/init"
     chmod 755 "$ROOTFS/init"
@@ -268,7 +268,7 @@ boot_guest() {
     local rc=$?
     echo "guest ran $((SECONDS - t0)) s (qemu status $rc)"
     tr -d '\r' <"$WORK/console.log" >"$WORK/console.txt"
-    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-LOCKMODE' "$WORK/console.txt"
+    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-LOCKMODE\|^KTEST-RECORDS' "$WORK/console.txt"
     if ! grep -q '^KTEST-END steps-done' "$WORK/console.txt"; then
         tail -n 40 "$WORK/console.txt"
         cat "$WORK/qemu.log"
@@ -371,6 +371,8 @@ check_log() {
     check "step 09 logs nothing" [ -z "$(step_log 09)" ]
     check "lock file /run/elabel_lock_flag has mode 0600" \
         grep -qx 'KTEST-LOCKMODE 600' "$WORK/console.txt"
+    check "record directory /var/lib/elabel has mode 0700 and no record left after the steps" \
+        grep -qx 'KTEST-RECORDS 700 0' "$WORK/console.txt"
 }
 
 # What the guest read and wrote with busybox i2ctransfer before the tool ran.

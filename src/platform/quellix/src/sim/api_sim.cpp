@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
+#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -24,6 +25,7 @@ namespace {
 
 uint32_t g_read_calls;
 uint32_t g_write_calls;
+uint32_t g_page_writes;
 
 struct request {
     bool write;
@@ -32,6 +34,24 @@ struct request {
     uint8_t *buffer;
     uint32_t length;
 };
+
+struct cut_point {
+    const sim_env *env;
+    const chip24 *chip;
+    int fd;
+};
+
+// Counts this process's page writes; at the chosen one, what the chip holds is
+// made durable and the process is signalled, as a power cut or a kill would
+// find it.
+void after_page_write(void *ctx)
+{
+    const auto *cut = static_cast<const cut_point *>(ctx);
+    if (++g_page_writes == cut->env->signal_after_pages) {
+        (void)sim_image_store(cut->fd, cut->chip->mem);
+        (void)kill(getpid(), cut->env->signal);
+    }
+}
 
 int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *bus)
 {
@@ -43,6 +63,9 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     if (r) {
         return r;
     }
+    cut_point cut{env, chip, fd};
+    bus->on_write_cycle = after_page_write;
+    bus->hook_ctx = &cut;
     const qx_bus ops = sim_bus_ops(bus);
     r = req->write ? qx_eeprom_write(&ops, req->addr7, req->offset, req->buffer, req->length)
                    : qx_eeprom_read(&ops, req->addr7, req->offset, req->buffer, req->length);
@@ -51,6 +74,7 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
         r = r ? r : stored;
     }
     sim_image_close(fd);
+    bus->on_write_cycle = nullptr;
     return r;
 }
 

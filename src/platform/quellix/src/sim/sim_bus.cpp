@@ -18,7 +18,11 @@ sim_bus *self(void *ctx)
 void end_transaction(sim_bus *bus, uint64_t start_ns, uint64_t bits)
 {
     bus->clock.now_ns = start_ns + qx_bits_ns(&bus->clock, bits) + bus->adapter.slow_ns;
+    const uint32_t pages_before = bus->chip->page_writes;
     chip24_stop(bus->chip, bus->clock.now_ns);
+    if (bus->chip->page_writes != pages_before && bus->on_write_cycle != nullptr) {
+        bus->on_write_cycle(bus->hook_ctx);
+    }
 }
 
 // One transaction: a start, each message with its address byte (a repeated
@@ -164,7 +168,7 @@ sim_adapter sim_adapter_smbus()
 
 void sim_bus_init(sim_bus *bus, chip24 *chip, const sim_adapter *adapter, uint32_t bus_hz)
 {
-    *bus = sim_bus{*adapter, chip, qx_vclock{0, bus_hz}, 0, qx_bus_stats{}};
+    *bus = sim_bus{*adapter, chip, qx_vclock{0, bus_hz}, 0, qx_bus_stats{}, nullptr, nullptr};
 }
 
 qx_bus sim_bus_ops(sim_bus *bus)

@@ -28,6 +28,9 @@ struct sim_bus {
     qx_vclock clock;
     uint16_t slave; // set by I2C_SLAVE for the SMBus calls
     qx_bus_stats stats;
+    // Called after every stop that starts a write cycle, when set.
+    void (*on_write_cycle)(void *ctx);
+    void *hook_ctx;
 };
 
 void sim_bus_init(sim_bus *bus, chip24 *chip, const sim_adapter *adapter, uint32_t bus_hz);

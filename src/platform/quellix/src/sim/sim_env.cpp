@@ -1,6 +1,7 @@
 #include "sim_env.h"
 
 #include <cerrno>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 
@@ -65,6 +66,24 @@ bool adapter_env(sim_adapter *adapter)
     return true;
 }
 
+bool signal_env(int *sig)
+{
+    struct named {
+        const char *name;
+        int sig;
+    };
+    static constexpr named signals[] = {{"KILL", SIGKILL}, {"INT", SIGINT},   {"TERM", SIGTERM},
+                                        {"HUP", SIGHUP},   {"QUIT", SIGQUIT}, {"TSTP", SIGTSTP}};
+    const char *name = env_or("QUELLIX_SIM_SIGNAL", "KILL");
+    for (const named &s : signals) {
+        if (std::strcmp(name, s.name) == 0) {
+            *sig = s.sig;
+            return true;
+        }
+    }
+    return false;
+}
+
 // "all", or decimal numbers separated by commas.
 bool list_ok(const char *list)
 {
@@ -91,11 +110,14 @@ int sim_env_load(sim_env *env)
     uint64_t hz = 0;
     uint64_t twr_us = 0;
     uint64_t stall = 0;
+    uint64_t signal_after = 0;
+    int sig = 0;
     sim_adapter adapter{};
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
         !number_env("QUELLIX_SIM_TWR_US", DEFAULT_TWR_US, 0, 1000000, &twr_us) ||
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
-        !adapter_env(&adapter)) {
+        !number_env("QUELLIX_SIM_SIGNAL_AFTER_PAGES", 0, 0, UINT32_MAX, &signal_after) ||
+        !signal_env(&sig) || !adapter_env(&adapter)) {
         return -EINVAL;
     }
     const char *stall_file = env_or("QUELLIX_SIM_STALL_FILE", nullptr);
@@ -112,7 +134,9 @@ int sim_env_load(sim_env *env)
                    static_cast<uint32_t>(hz),
                    twr_us * 1000,
                    adapter,
-                   env_or("QUELLIX_SIM_STATS", nullptr)};
+                   env_or("QUELLIX_SIM_STATS", nullptr),
+                   static_cast<uint32_t>(signal_after),
+                   sig};
     return 0;
 }
 

@@ -11,6 +11,9 @@
 //   QUELLIX_SIM_MAX_MSG          longest message the adapter takes (EOPNOTSUPP beyond)
 //   QUELLIX_SIM_SHORT_COUNT      1: the adapter carries one message fewer than asked
 //   QUELLIX_SIM_STATS            file that gets one line of bus statistics per call
+//   QUELLIX_SIM_SIGNAL_AFTER_PAGES  N: after this process's Nth page write, store
+//                                the image file and send QUELLIX_SIM_SIGNAL to itself
+//   QUELLIX_SIM_SIGNAL           KILL (default), INT, TERM, HUP, QUIT or TSTP
 #ifndef QUELLIX_SIM_ENV_H
 #define QUELLIX_SIM_ENV_H
 
@@ -28,6 +31,8 @@ struct sim_env {
     uint64_t write_cycle_ns;
     sim_adapter adapter;
     const char *stats;
+    uint32_t signal_after_pages; // 0: never
+    int signal;
 };
 
 // 0, or -EINVAL when a variable holds something it cannot mean (a malformed
