@@ -1,6 +1,12 @@
 #include "fake_platform.h"
 
+#include <pthread.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -40,15 +46,63 @@ int32_t i2c_read(const char *device, int8_t address, uint64_t offset, uint8_t *b
     return 0;
 }
 
+bool termination_signals_held()
+{
+    sigset_t mask;
+    pthread_sigmask(SIG_BLOCK, nullptr, &mask);
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP}) {
+        if (sigismember(&mask, sig) != 1) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void cut_now()
+{
+    const uint8_t *at = g.eeprom.data();
+    size_t left = g.eeprom.size();
+    while (left > 0) {
+        const ssize_t n = write(g.cut_fd, at, left);
+        if (n <= 0) {
+            _exit(2);
+        }
+        at += n;
+        left -= static_cast<size_t>(n);
+    }
+    _exit(0);
+}
+
+// Writes page by page, so that a cut can fall between any two pages.
+void write_pages(uint64_t offset, const uint8_t *buffer, uint32_t length)
+{
+    constexpr uint64_t PAGE = 32;
+    uint32_t done = 0;
+    while (done < length) {
+        if (g.pages == g.cut_after_pages) {
+            cut_now();
+        }
+        const uint64_t at = offset + done;
+        const auto n = static_cast<uint32_t>(std::min<uint64_t>(PAGE - at % PAGE, length - done));
+        std::memcpy(g.eeprom.data() + at, buffer + done, n);
+        done += n;
+        ++g.pages;
+    }
+    if (g.pages == g.cut_after_pages) {
+        cut_now();
+    }
+}
+
 int32_t i2c_write(const char *device, int8_t address, uint64_t offset, uint8_t *buffer,
                   uint32_t length)
 {
     ++g.writes;
+    g.writes_held_signals.push_back(termination_signals_held());
     check_fixed_values("write", device, address, offset, length);
     if (g.fail_writes.count(g.writes) != 0) {
         return -EIO;
     }
-    std::memcpy(g.eeprom.data() + offset, buffer, length);
+    write_pages(offset, buffer, length);
     g.written.push_back({offset, std::vector<uint8_t>(buffer, buffer + length)});
     return 0;
 }
@@ -223,6 +277,45 @@ std::string text_of(const std::vector<uint8_t> &image, uint8_t id)
     const elabel_item_desc &item = item_of(id);
     const char *field = reinterpret_cast<const char *>(image.data() + item.offset + 4);
     return std::string(field, strnlen(field, item.max_len));
+}
+
+void run_cut_short(int pages, void (*body)())
+{
+    int fds[2];
+    ASSERT_EQ(0, pipe(fds));
+    const pid_t pid = fork();
+    ASSERT_LE(0, pid);
+    if (pid == 0) {
+        close(fds[0]);
+        g.cut_fd = fds[1];
+        g.cut_after_pages = pages;
+        g.pages = 0;
+        body();
+        cut_now();
+    }
+    close(fds[1]);
+    std::vector<uint8_t> eeprom(EEPROM_SIZE);
+    size_t got = 0;
+    for (ssize_t n; got < eeprom.size() &&
+                    (n = read(fds[0], eeprom.data() + got, eeprom.size() - got)) > 0;) {
+        got += static_cast<size_t>(n);
+    }
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "child status " << status;
+    ASSERT_EQ(EEPROM_SIZE, got);
+    g.eeprom = eeprom;
+}
+
+std::string record_path()
+{
+    return g.record_dir + "/pending-label";
+}
+
+bool record_exists()
+{
+    return access(record_path().c_str(), F_OK) == 0;
 }
 
 std::vector<std::string> messages()

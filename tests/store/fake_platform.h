@@ -62,6 +62,14 @@ struct state {
     std::vector<log_entry> log;
 
     std::string record_dir;  // a fresh directory for each test's pending-write record
+
+    // A power cut: after this many 32-byte page writes (-1: never) the EEPROM's
+    // contents go to cut_fd and the process ends on the spot.
+    int cut_after_pages = -1;
+    int cut_fd = -1;
+    int pages = 0;
+    // For each write call: whether the termination signals were held.
+    std::vector<bool> writes_held_signals;
 };
 
 extern state g;
@@ -84,6 +92,15 @@ uint16_t crc_of(const std::vector<uint8_t> &image, uint8_t id);
 uint16_t len_of(const std::vector<uint8_t> &image, uint8_t id);
 std::string text_of(const std::vector<uint8_t> &image, uint8_t id);
 void put_le16(std::vector<uint8_t> &image, size_t at, uint16_t v);
+
+// Runs `body` in a child process that a power cut ends after `pages` page writes
+// (or that ends when `body` returns), then takes the EEPROM as the cut left it.
+// The record directory on disk is shared with the child.
+void run_cut_short(int pages, void (*body)());
+
+// The pending-write record's file and whether it exists.
+std::string record_path();
+bool record_exists();
 
 // The log's messages as "func|message" strings, to compare in one expectation.
 std::vector<std::string> messages();

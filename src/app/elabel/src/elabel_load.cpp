@@ -78,7 +78,7 @@ extern "C" int32_t driver_elabel_init(void)
         return -8;
     }
     driver_elabel_release();
-    elabel_record_recover();  // before anything read is trusted
+    const bool unfinished = elabel_record_recover() != 0;  // then the device holds no label
     auto *image = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
     if (image == nullptr) {
         driver_elabel_release();
@@ -89,7 +89,7 @@ extern "C" int32_t driver_elabel_init(void)
     (void)elabel_platform.fill(image, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN);
     elabel_data = image;
 
-    const first_read outcome = read_until_magic(image);
+    const first_read outcome = unfinished ? first_read::failed : read_until_magic(image);
     if (outcome == first_read::magic) {
         const int32_t ret = driver_elabel_flash_read_verify(image);
         elabel_set_unlock(fd);

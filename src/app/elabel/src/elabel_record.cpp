@@ -22,6 +22,12 @@ static_assert(CRC_AT + 4 == ELABEL_RECORD_LEN, "record layout");
 
 constexpr size_t PATH_MAX_LEN = 512;
 
+// The record, or its directory, is not there.
+bool is_absent(int err)
+{
+    return err == ENOENT || err == ENOTDIR;
+}
+
 // CRC-32 (IEEE 802.3, reflected); a bit at a time is plenty for one record.
 uint32_t crc32(const uint8_t *data, size_t len)
 {
@@ -213,7 +219,7 @@ int32_t elabel_record_remove()
         return 0;
     }
     if (unlink(paths.record) != 0) {
-        if (errno == ENOENT) {
+        if (is_absent(errno)) {
             return 0;
         }
         ELABEL_ERR("pending-write record %s not removed: %s\n", paths.record,
@@ -236,7 +242,7 @@ elabel_record_state elabel_record_read(uint8_t *image, const char **why)
     }
     const int fd = open(paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
-        if (errno == ENOENT) {
+        if (is_absent(errno)) {
             return elabel_record_state::none;
         }
         *why = std::strerror(errno);

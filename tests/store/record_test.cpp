@@ -1,0 +1,374 @@
+// A write-back cut short, by a power cut or a failed write, loses no label: the
+// pending-write record lets the next load finish it.
+#include <pthread.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "elabel_platform.h"
+#include "elabel_record.h"
+#include "fake_platform.h"
+
+using fake::g;
+using fake::messages;
+using Bytes = std::vector<uint8_t>;
+using Strings = std::vector<std::string>;
+
+namespace {
+
+// 148 page writes: the erase and the write of 2360 bytes, 74 pages each.
+constexpr int WRITE_BACK_PAGES = 148;
+
+const Bytes OLD_LABEL = fake::make_image({
+    {0x10, "rack"}, {0x11, "CH-1"}, {0x12, "SN-CH"}, {0x20, "2026-01-01"}, {0x21, "maker"},
+    {0x22, "board"}, {0x23, "SN-BD"}, {0x24, "PN-BD"}, {0x25, "file"}, {0x30, "old"},
+    {0x31, "product"}, {0x32, "PN-P"}, {0x33, "v1"}, {0x34, "SN-P"}, {0x35, "asset"},
+    {0x36, "pfile"}, {0x60, "sysmaker"}, {0x61, "system"}, {0x62, "v2"}, {0x63, "SN-S"},
+    {0x64, "description"}, {0x65, "issue"}, {0x66, "clei"}, {0x67, "bom"}, {0x68, "model"},
+    {0x50, "extended information"},
+});
+
+Bytes new_label()
+{
+    Bytes image = OLD_LABEL;
+    const elabel_item_desc &item = fake::item_of(0x30);
+    uint8_t *field = image.data() + item.offset + ELABEL_ITEM_HEAD_LEN;
+    std::memcpy(field, "new", 3);
+    fake::put_le16(image, item.offset, elabel_crc16(field, 3));
+    return image;
+}
+
+const Bytes NEW_LABEL = new_label();
+
+std::string restored()
+{
+    return "elabel_record_recover|label restored from an unfinished write-back (record " +
+           fake::record_path() + ")\n";
+}
+
+std::string stale()
+{
+    return "elabel_record_recover|pending-write record " + fake::record_path() +
+           " is stale: the label was changed since; record removed, label kept\n";
+}
+
+void set_and_write_back()
+{
+    if (driver_elabel_init() == 0 && set_data_to_elabel_mem(0x30, "new") == 0) {
+        (void)driver_elabel_update();
+    }
+}
+
+void load()
+{
+    (void)driver_elabel_init();
+}
+
+Bytes prefix_then_zeros(const Bytes &image, size_t n)
+{
+    Bytes out(image.begin(), image.begin() + static_cast<long>(n));
+    out.resize(image.size(), 0);
+    return out;
+}
+
+Bytes record_bytes()
+{
+    std::ifstream in(fake::record_path(), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void put_record_bytes(const Bytes &bytes)
+{
+    std::ofstream out(fake::record_path(), std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<long>(bytes.size()));
+}
+
+uint32_t crc32(const uint8_t *data, size_t len)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < len; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        }
+    }
+    return ~crc;
+}
+
+void put_le32(Bytes &bytes, size_t at, uint32_t v)
+{
+    fake::put_le16(bytes, at, static_cast<uint16_t>(v));
+    fake::put_le16(bytes, at + 2, static_cast<uint16_t>(v >> 16));
+}
+
+// A fresh load of what a cut left: it must find a whole label, and no record after it.
+void expect_whole_label_after_load(const Bytes &expected, const std::string &why)
+{
+    g.log.clear();
+    g.writes = 0;
+    EXPECT_EQ(0, driver_elabel_init()) << why;
+    EXPECT_EQ(expected, fake::label()) << why;
+    EXPECT_EQ(expected, fake::current_image()) << why;
+    EXPECT_FALSE(fake::record_exists()) << why;
+}
+
+} // namespace
+
+class RecordTest : public StoreTest {
+protected:
+    void SetUp() override
+    {
+        StoreTest::SetUp();
+        fake::put_label(OLD_LABEL);
+    }
+};
+
+TEST_F(RecordTest, WriteBackCutAtEveryPageEndsWithTheOldLabelOrTheNew)
+{
+    for (int cut = 0; cut <= WRITE_BACK_PAGES; ++cut) {
+        const std::string why = "cut after page " + std::to_string(cut);
+        fake::put_label(OLD_LABEL);
+        fake::run_cut_short(cut, set_and_write_back);
+        ASSERT_TRUE(fake::record_exists()) << why;
+        // Before the first page the old label is still whole: the record is stale.
+        // After it, the record is written again, unless the device already holds
+        // all of it (the last pages of this label are zeros).
+        const bool done = fake::label() == NEW_LABEL;
+        const Bytes &expected = cut == 0 ? OLD_LABEL : NEW_LABEL;
+        expect_whole_label_after_load(expected, why);
+        const Strings log = cut == 0 ? Strings{stale()} : done ? Strings{} : Strings{restored()};
+        EXPECT_EQ(log, messages()) << why;
+        EXPECT_EQ(cut == 0 || done ? 0 : 2, g.writes) << why;
+    }
+}
+
+TEST_F(RecordTest, RestoreCutAtEveryPageIsFinishedByTheNextLoad)
+{
+    const Bytes cut_write = prefix_then_zeros(NEW_LABEL, 26 * 32);
+    for (int cut = 0; cut <= WRITE_BACK_PAGES; ++cut) {
+        const std::string why = "restore cut after page " + std::to_string(cut);
+        fake::put_label(cut_write);
+        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+        fake::run_cut_short(cut, load);
+        expect_whole_label_after_load(NEW_LABEL, why);
+    }
+}
+
+TEST_F(RecordTest, RecordIsStoredBeforeTheEraseAndRemovedAfterTheWrite)
+{
+    ASSERT_EQ(0, driver_elabel_init());
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+    fake::run_cut_short(0, [] { (void)driver_elabel_update(); });
+    const Bytes record = record_bytes();
+    ASSERT_EQ(ELABEL_RECORD_LEN, record.size());
+    EXPECT_EQ(Bytes(NEW_LABEL), Bytes(record.begin() + 16, record.begin() + 16 + ELABEL_DATA_LEN));
+    struct stat st {};
+    ASSERT_EQ(0, stat(fake::record_path().c_str(), &st));
+    EXPECT_EQ(0600u, st.st_mode & 0777);
+    ASSERT_EQ(0, stat(g.record_dir.c_str(), &st));
+    EXPECT_EQ(0700u, st.st_mode & 0777);
+
+    EXPECT_EQ(0, driver_elabel_update());
+    EXPECT_FALSE(fake::record_exists());
+    EXPECT_EQ(NEW_LABEL, fake::label());
+    EXPECT_TRUE(g.log.empty());
+}
+
+TEST_F(RecordTest, DeviceStatesAtLoad)
+{
+    Bytes bad_item = NEW_LABEL;
+    bad_item[fake::item_of(0x31).offset] ^= 1;
+    const size_t before_last_block = fake::item_of(0x50).offset;
+    const Bytes cut_but_valid = prefix_then_zeros(NEW_LABEL, before_last_block);
+    ASSERT_TRUE(elabel_image_is_valid(cut_but_valid.data()));
+    const struct {
+        const char *what;
+        Bytes device;
+        Bytes after;
+        Strings log;
+    } cases[] = {
+        {"the record itself", NEW_LABEL, NEW_LABEL, {}},
+        {"a write pass cut where the label still looks valid", cut_but_valid, NEW_LABEL,
+         {restored()}},
+        {"an erased region", Bytes(ELABEL_DATA_LEN, 0), NEW_LABEL, {restored()}},
+        {"an item that fails its check", bad_item, NEW_LABEL, {restored()}},
+        {"another valid label", OLD_LABEL, OLD_LABEL, {stale()}},
+    };
+    for (const auto &c : cases) {
+        fake::put_label(c.device);
+        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+        g.writes_held_signals.clear();
+        expect_whole_label_after_load(c.after, c.what);
+        EXPECT_EQ(c.log, messages()) << c.what;
+        EXPECT_EQ(c.after != c.device ? 2 : 0, g.writes) << c.what;
+        EXPECT_EQ(std::vector<bool>(static_cast<size_t>(g.writes), true), g.writes_held_signals)
+            << c.what;
+    }
+}
+
+TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
+{
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    const Bytes good = record_bytes();
+    auto with_crc = [](Bytes bytes) {
+        put_le32(bytes, ELABEL_RECORD_LEN - 4, crc32(bytes.data(), ELABEL_RECORD_LEN - 4));
+        return bytes;
+    };
+    Bytes flipped = good;
+    flipped[100] ^= 0x10;
+    Bytes foreign = good;
+    foreign[0] = 'X';
+    Bytes other_length = good;
+    put_le32(other_length, 8, 2048);
+    Bytes other_offset = good;
+    put_le32(other_offset, 12, 0);
+    const struct {
+        Bytes bytes;
+        const char *why;
+    } cases[] = {
+        {Bytes(), "wrong size"},
+        {Bytes(good.begin(), good.begin() + 1000), "wrong size"},
+        {[&] { Bytes longer = good; longer.push_back(0); return longer; }(), "wrong size"},
+        {flipped, "checksum mismatch"},
+        {with_crc(foreign), "unknown format"},
+        {with_crc(other_length), "not this label's length and offset"},
+        {with_crc(other_offset), "not this label's length and offset"},
+    };
+    for (const auto &c : cases) {
+        fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
+        put_record_bytes(c.bytes);
+        g.log.clear();
+        g.writes = 0;
+        driver_elabel_init();
+        ASSERT_FALSE(g.log.empty());
+        EXPECT_EQ("elabel_record_recover|pending-write record " + fake::record_path() +
+                      " discarded: " + c.why + "\n",
+                  messages()[0]);
+        EXPECT_EQ(LOG_ERR, g.log[0].priority);
+        EXPECT_FALSE(fake::record_exists()) << c.why;
+    }
+}
+
+TEST_F(RecordTest, FailedWriteLeavesTheRecordAndTheNextLoadFinishesIt)
+{
+    ASSERT_EQ(0, driver_elabel_init());
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+    g.fail_writes = {2, 3, 4};
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_TRUE(fake::record_exists());
+    EXPECT_EQ(Bytes(ELABEL_DATA_LEN, 0), fake::label());
+    g.fail_writes.clear();
+    driver_elabel_release();
+    expect_whole_label_after_load(NEW_LABEL, "after a failed write pass");
+    EXPECT_EQ(Strings{restored()}, messages());
+}
+
+TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
+{
+    fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    g.fail_writes = {1};  // the restore's erase
+    EXPECT_EQ(-1, driver_elabel_init());
+    EXPECT_EQ(nullptr, elabel_data);  // so nothing can be written back from it
+    EXPECT_TRUE(fake::record_exists());
+    EXPECT_EQ(1, g.writes);
+    EXPECT_EQ(1, g.reads);  // the record check's only
+    EXPECT_EQ((Strings{
+                  "driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
+                  "i2c_write_data error.\n",
+                  "elabel_record_recover|label not restored from the unfinished write-back; "
+                  "record " + fake::record_path() + " kept\n",
+                  "driver_elabel_init|magic_num is 0  not right.\n",
+              }),
+              messages());
+
+    g.fail_every_read = true;
+    g.log.clear();
+    EXPECT_EQ(-1, driver_elabel_init());
+    EXPECT_TRUE(fake::record_exists());
+    EXPECT_EQ("elabel_record_recover|label not checked against the unfinished write-back; "
+              "record " + fake::record_path() + " kept\n",
+              messages().at(1));
+
+    g.fail_every_read = false;
+    g.fail_writes.clear();
+    expect_whole_label_after_load(NEW_LABEL, "after the bus came back");
+}
+
+TEST_F(RecordTest, ClearDropsThePendingRecord)
+{
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    EXPECT_EQ(0, driver_elabel_clear());
+    EXPECT_FALSE(fake::record_exists());
+    g.log.clear();
+    EXPECT_EQ(-1, driver_elabel_init());  // the zeroed region, not the record's label
+    EXPECT_EQ(Strings{"driver_elabel_init|magic_num is 0  not right.\n"}, messages());
+}
+
+TEST_F(RecordTest, RecordThatCannotBeStoredIsLoggedAndTheWriteBackGoesAhead)
+{
+    const std::string blocker = g.record_dir + ".file";
+    std::ofstream(blocker).put('x');
+    const std::string dir = blocker + "/records";
+    elabel_platform.record_dir = dir.c_str();
+    ASSERT_EQ(0, driver_elabel_init());
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+    EXPECT_EQ(0, driver_elabel_update());
+    EXPECT_EQ(NEW_LABEL, fake::label());
+    EXPECT_EQ((Strings{"elabel_record_store|pending-write record " + dir +
+                       "/pending-label not stored (mkdir: Not a directory); writing back "
+                       "without it\n"}),
+              messages());
+    EXPECT_EQ(LOG_ERR, g.log.at(0).priority);
+}
+
+TEST_F(RecordTest, CallersSignalMaskComesBackOnEveryPath)
+{
+    sigset_t callers;
+    sigemptyset(&callers);
+    sigaddset(&callers, SIGUSR1);
+    sigaddset(&callers, SIGINT);  // already held by the caller: must stay held
+    sigset_t saved;
+    ASSERT_EQ(0, pthread_sigmask(SIG_SETMASK, &callers, &saved));
+    auto mask_is_callers = [] {
+        sigset_t now;
+        pthread_sigmask(SIG_BLOCK, nullptr, &now);
+        for (int sig = 1; sig < NSIG; ++sig) {
+            if (sigismember(&now, sig) != (sig == SIGUSR1 || sig == SIGINT ? 1 : 0)) {
+                return false;
+            }
+        }
+        return true;
+    };
+    const struct {
+        const char *what;
+        std::set<int> fail_writes;
+        bool busy;
+    } paths[] = {
+        {"success", {}, false},
+        {"failed erase", {1}, false},
+        {"failed write", {2, 3, 4}, false},
+        {"busy lock", {}, true},
+    };
+    for (const auto &p : paths) {
+        fake::put_label(OLD_LABEL);
+        ASSERT_EQ(0, driver_elabel_init());
+        g.fail_writes = p.fail_writes;
+        g.lock_busy = p.busy;
+        g.writes = 0;
+        g.writes_held_signals.clear();
+        (void)driver_elabel_update();
+        EXPECT_TRUE(mask_is_callers()) << p.what;
+        EXPECT_EQ(std::vector<bool>(static_cast<size_t>(g.writes), true), g.writes_held_signals)
+            << p.what;
+        g.lock_busy = false;
+        g.fail_writes.clear();
+        (void)driver_elabel_init();  // restores after the failures
+        EXPECT_TRUE(mask_is_callers()) << p.what << ", then a load";
+    }
+    pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
