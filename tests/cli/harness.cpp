@@ -16,6 +16,7 @@
 
 
 const char *const LOCK_FILE = "/run/elabel_lock_flag";
+const char *const RECORD_FILE = ELABEL_RECORD_DIR "/pending-label";
 
 const char *const USAGE =
     " Usage:\r\n\n"
@@ -244,6 +245,7 @@ run_result E2eTest::finish(int pid)
     int wstatus = 0;
     waitpid(pid, &wstatus, 0);
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
+    result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     result.log = parse_log(read_file(found->second.log_path));
     children_.erase(found);
     return result;

@@ -22,6 +22,7 @@ struct logged {
 struct run_result {
     std::string out;
     int status = -1;  // exit status, or -1 when the process did not exit normally
+    int signal = 0;   // the signal that ended the process, if one did
     std::vector<logged> log;
     std::vector<std::string> messages() const;  // "func|message" for each line
 };
@@ -81,5 +82,6 @@ private:
 
 extern const char *const USAGE;
 extern const char *const LOCK_FILE;
+extern const char *const RECORD_FILE;  // the pending-write record
 
 #endif
