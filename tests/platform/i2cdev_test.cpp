@@ -151,7 +151,8 @@ TEST(BoardTransport, ScriptedAdapter)
 {
     const std::vector<uint8_t> data(40, 0x5A);
     const board_case cases[] = {
-        {"ENXIO is busy; a write cycle crosses a second", {0, 0, ENXIO, 0, 0, SECOND - 3 * MS, false}, 0},
+        {"ENXIO is busy; a write cycle crosses a second",
+         {0, 0, ENXIO, 0, 0, SECOND - 3 * MS, false}, 0},
         {"EREMOTEIO is busy", {0, 0, EREMOTEIO, 0, 0, 0, false}, 0},
         {"deadline across a second", {0, 0, ENXIO, 0, 0, 5 * SECOND - 10 * MS, true}, -ETIMEDOUT},
         {"EIO while busy fails at once", {0, 0, ENXIO, EIO, 2, 0, false}, -EIO},
