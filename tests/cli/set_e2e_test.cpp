@@ -90,7 +90,7 @@ TEST_F(SetE2e, MalformedIdsAreRefused)
     EXPECT_EQ(original, label());
 }
 
-TEST_F(SetE2e, IdsOutsideTheSettableRangeAreRefused)
+TEST_F(SetE2e, IdsOutsideTheSettableRangeAreRefusedAndItsTopIsSet)
 {
     const run_result r = run({"set", "0x10", "ACME"});
     EXPECT_EQ(ID_ERROR, r.out);
@@ -100,6 +100,10 @@ TEST_F(SetE2e, IdsOutsideTheSettableRangeAreRefused)
     EXPECT_EQ(250, run({"set", "0x69", "x"}).status);
     EXPECT_EQ(250, run({"set", "0x2F", "x"}).status);
     EXPECT_EQ(original, label());
+
+    // 0x68 is the last settable id.
+    EXPECT_EQ(SUCCESS, run({"set", "0x68", "top"}).out);
+    EXPECT_EQ("top", item_text(label(), 0x68));
 }
 
 TEST_F(SetE2e, IdWithoutAnItemIsRefused)

@@ -1,14 +1,11 @@
 // The board build of libquellix.so where no bus is needed: every failure before
-// the first transfer, with its descriptor closed and its one log line. The
-// library's syslog calls land in this program's syslog below, never in the
-// host's log.
+// the first transfer, with its descriptor closed and its one log line.
 #include "quellix.h"
+#include "syslog_record.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <dirent.h>
 #include <string>
@@ -17,8 +14,6 @@
 #include <vector>
 
 namespace {
-
-std::vector<std::pair<int, std::string>> g_log;
 
 int open_descriptors()
 {
@@ -80,28 +75,3 @@ TEST_F(Board, BadArgumentsFailBeforeTheDeviceIsOpened)
 }
 
 } // namespace
-
-// These take the place of the C library's syslog (and of its fortified form)
-// for the library under test.
-static void record(int priority, const char *format, va_list args)
-{
-    char line[512];
-    std::vsnprintf(line, sizeof line, format, args);
-    g_log.emplace_back(priority, line);
-}
-
-extern "C" void syslog(int priority, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    record(priority, format, args);
-    va_end(args);
-}
-
-extern "C" void __syslog_chk(int priority, int, const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    record(priority, format, args);
-    va_end(args);
-}

@@ -307,6 +307,20 @@ TEST_F(Eeprom, AdapterRefusingAWholePageWritesInSmallerPieces)
     }
 }
 
+TEST_F(Eeprom, ReadsThroughAnAdapterTaking32To63BytesAMessage)
+{
+    const std::vector<uint8_t> label = pattern(2360, 8);
+    for (uint32_t max_msg : {32u, 48u, 63u}) {
+        sim_adapter limited = sim_adapter_full();
+        limited.max_msg = max_msg;
+        use(limited, 100000, 5 * MS);
+        std::copy(label.begin(), label.end(), chip.mem + 512);
+        std::vector<uint8_t> out(2360);
+        ASSERT_EQ(0, read(512, &out)) << max_msg;
+        EXPECT_EQ(label, out);
+    }
+}
+
 TEST_F(Eeprom, AdapterRefusingEvenSmallPiecesFailsCleanly)
 {
     sim_adapter tiny = sim_adapter_full();

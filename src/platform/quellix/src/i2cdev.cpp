@@ -1,31 +1,31 @@
 #include "i2cdev.h"
 
+#include "sys.h"
+
 #include <cerrno>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
 
 namespace {
 
 int device_ioctl(void *ctx, unsigned long request, void *arg)
 {
     const int fd = *static_cast<const int *>(ctx);
-    const int r = ioctl(fd, request, arg);
+    const int r = qx_sys_ioctl(fd, request, arg);
     return r < 0 ? -errno : r;
 }
 
 uint64_t monotonic_ns(void *)
 {
     timespec ts{};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
+    qx_sys_clock_gettime(CLOCK_MONOTONIC, &ts);
     return static_cast<uint64_t>(ts.tv_sec) * 1000000000u + static_cast<uint64_t>(ts.tv_nsec);
 }
 
 void sleep_ns(void *, uint64_t ns)
 {
     timespec ts{static_cast<time_t>(ns / 1000000000u), static_cast<long>(ns % 1000000000u)};
-    while (clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
+    while (qx_sys_clock_nanosleep(CLOCK_MONOTONIC, 0, &ts, &ts) == EINTR) {
     }
 }
 
@@ -33,7 +33,7 @@ void sleep_ns(void *, uint64_t ns)
 
 int qx_i2cdev_open(const char *device, int *fd, qx_bus *bus)
 {
-    const int opened = open(device, O_RDWR | O_CLOEXEC);
+    const int opened = qx_sys_open(device, O_RDWR | O_CLOEXEC);
     if (opened < 0) {
         return -errno;
     }
@@ -44,5 +44,5 @@ int qx_i2cdev_open(const char *device, int *fd, qx_bus *bus)
 
 void qx_i2cdev_close(int fd)
 {
-    close(fd);
+    qx_sys_close(fd);
 }

@@ -1,0 +1,30 @@
+#include "sys.h"
+
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+int qx_sys_open(const char *path, int flags)
+{
+    return open(path, flags);
+}
+
+int qx_sys_ioctl(int fd, unsigned long request, void *arg)
+{
+    return ioctl(fd, request, arg);
+}
+
+int qx_sys_close(int fd)
+{
+    return close(fd);
+}
+
+int qx_sys_clock_gettime(clockid_t clock, timespec *ts)
+{
+    return clock_gettime(clock, ts);
+}
+
+int qx_sys_clock_nanosleep(clockid_t clock, int flags, const timespec *request, timespec *remain)
+{
+    return clock_nanosleep(clock, flags, request, remain);
+}
