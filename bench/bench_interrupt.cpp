@@ -25,7 +25,6 @@
 
 #include <chrono>
 #include <cinttypes>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -42,12 +41,8 @@ constexpr size_t EEPROM_SIZE = 8192;
 constexpr int SET_PAGES = 148;
 constexpr int RECORD_ROUNDS = 200;
 
-struct signal_row {
-    const char *name;
-    int sig;
-};
-constexpr signal_row SIGNALS[] = {
-    {"KILL", SIGKILL}, {"INT", SIGINT}, {"TERM", SIGTERM}, {"HUP", SIGHUP}};
+// As the simulator names them.
+constexpr const char *SIGNALS[] = {"KILL", "INT", "TERM", "HUP"};
 
 std::string g_image;
 std::string g_sim_dir;
@@ -140,7 +135,7 @@ bool same_item(const uint8_t *a, const uint8_t *b, const elabel_item_desc &item)
            0;
 }
 
-outcome cut_once(const std::string &elabel, const signal_row &sig, int pages)
+outcome cut_once(const std::string &elabel, const char *sig, int pages)
 {
     static const std::vector<uint8_t> before = label_with("old-value");
     static const std::vector<uint8_t> wanted = label_with("new-value");
@@ -149,7 +144,7 @@ outcome cut_once(const std::string &elabel, const signal_row &sig, int pages)
         std::exit(1);
     }
     run_tool(elabel, {"set", "0x30", "new-value"},
-             {std::string("QUELLIX_SIM_SIGNAL=") + sig.name,
+             {std::string("QUELLIX_SIM_SIGNAL=") + sig,
               "QUELLIX_SIM_SIGNAL_AFTER_PAGES=" + std::to_string(pages)});
     run_tool(elabel, {"getall"}, {});
     const std::vector<uint8_t> after = read_label();
@@ -168,7 +163,7 @@ void cut_table(const char *title, const std::string &elabel)
     std::printf("\n%s\n\n", title);
     std::printf("| signal | cuts | label after the next run: new / old / neither | items lost: "
                 "mean | worst |\n|---|---|---|---|---|\n");
-    for (const signal_row &sig : SIGNALS) {
+    for (const char *sig : SIGNALS) {
         int lost = 0;
         int worst = 0;
         int new_label = 0;
@@ -180,7 +175,7 @@ void cut_table(const char *title, const std::string &elabel)
             new_label += o.is_new ? 1 : 0;
             old_label += o.is_old ? 1 : 0;
         }
-        std::printf("| SIG%s | %d | %d / %d / %d | %.1f | %d |\n", sig.name, SET_PAGES,
+        std::printf("| SIG%s | %d | %d / %d / %d | %.1f | %d |\n", sig, SET_PAGES,
                     new_label, old_label, SET_PAGES - new_label - old_label,
                     static_cast<double>(lost) / SET_PAGES, worst);
         std::fflush(stdout);

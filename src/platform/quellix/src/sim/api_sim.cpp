@@ -41,6 +41,9 @@ struct cut_point {
     int fd;
 };
 
+// What the page-write hook of the running call needs.
+cut_point g_cut;
+
 // Counts this process's page writes; at the chosen one, what the chip holds is
 // made durable and the process is signalled, as a power cut or a kill would
 // find it.
@@ -63,9 +66,9 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     if (r) {
         return r;
     }
-    cut_point cut{env, chip, fd};
+    g_cut = cut_point{env, chip, fd};
     bus->on_write_cycle = after_page_write;
-    bus->hook_ctx = &cut;
+    bus->hook_ctx = &g_cut;
     const qx_bus ops = sim_bus_ops(bus);
     r = req->write ? qx_eeprom_write(&ops, req->addr7, req->offset, req->buffer, req->length)
                    : qx_eeprom_read(&ops, req->addr7, req->offset, req->buffer, req->length);
