@@ -91,10 +91,12 @@ int sim_env_load(sim_env *env)
     uint64_t hz = 0;
     uint64_t twr_us = 0;
     uint64_t stall = 0;
+    uint64_t stuck = 0;
     sim_adapter adapter{};
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
         !number_env("QUELLIX_SIM_TWR_US", DEFAULT_TWR_US, 0, 1000000, &twr_us) ||
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
+        !number_env("QUELLIX_SIM_STUCK_BYTE", CHIP24_SIZE, 0, CHIP24_SIZE - 1, &stuck) ||
         !adapter_env(&adapter)) {
         return -EINVAL;
     }
@@ -112,7 +114,8 @@ int sim_env_load(sim_env *env)
                    static_cast<uint32_t>(hz),
                    twr_us * 1000,
                    adapter,
-                   env_or("QUELLIX_SIM_STATS", nullptr)};
+                   env_or("QUELLIX_SIM_STATS", nullptr),
+                   static_cast<uint32_t>(stuck)};
     return 0;
 }
 

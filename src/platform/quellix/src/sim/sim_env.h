@@ -11,6 +11,7 @@
 //   QUELLIX_SIM_MAX_MSG          longest message the adapter takes (EOPNOTSUPP beyond)
 //   QUELLIX_SIM_SHORT_COUNT      1: the adapter carries one message fewer than asked
 //   QUELLIX_SIM_STATS            file that gets one line of bus statistics per call
+//   QUELLIX_SIM_STUCK_BYTE       word address of a worn cell that keeps its value when written
 #ifndef QUELLIX_SIM_ENV_H
 #define QUELLIX_SIM_ENV_H
 
@@ -28,6 +29,7 @@ struct sim_env {
     uint64_t write_cycle_ns;
     sim_adapter adapter;
     const char *stats;
+    uint32_t stuck_byte; // CHIP24_SIZE: none
 };
 
 // 0, or -EINVAL when a variable holds something it cannot mean (a malformed
