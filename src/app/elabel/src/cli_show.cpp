@@ -12,7 +12,8 @@ void show_item(int row)
 {
     const elabel_item_desc &item = elabel_item_table[row];
     char label[64];
-    std::snprintf(label, sizeof(label), "[0x%02x]%s:", static_cast<unsigned>(item.id), elabel_item_names[row]);
+    std::snprintf(label, sizeof(label), "[0x%02x]%s:", static_cast<unsigned>(item.id),
+                  elabel_item_names[row]);
     // The field is shown up to its first NUL, never beyond its end.
     std::printf("%-*s%.*s\n\r", LABEL_WIDTH, label, elabel_item_text_len(elabel_data, item),
                 reinterpret_cast<const char *>(elabel_item_field(elabel_data, item)));
