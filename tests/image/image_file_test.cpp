@@ -1,6 +1,8 @@
 // build, check and show on files: round trips, every kind of damage, JSON, errors.
 #include "image_fixture.h"
 
+#include <sys/stat.h>
+
 #include <cstdio>
 
 namespace {
@@ -167,6 +169,7 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
     auto bad = make_label({{0x30, "x"}});
     bad[588] ^= 1;
     put_file("bad.bin", bad);
+    ASSERT_EQ(0, mkdir(path("sub").c_str(), 0700));
     const std::string out = path("out.bin");
     const struct {
         std::vector<std::string> args;
@@ -181,6 +184,7 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         {{"build", "-o", out, "0x=x"}, 2, "'0x=x' is not ID=TEXT"},
         {{"build", "-o", out, "--from", path("bad.bin")}, 1, "item 0x30 (prd_manufacture): checksum"},
         {{"build", "-o", path("no/such/dir.bin")}, 2, "no/such/dir.bin: No such file or directory"},
+        {{"build", "-o", path("sub")}, 2, "sub: Is a directory"},  // fails at the rename
         {{"build", "30=x"}, 2, "build: no output file"},
         {{"build", "-o", out, "--eeprom-size", "2871"}, 2, "no room for the label at byte 512"},
         {{"show", "--json", "--from", "x", path("bad.bin")}, 2, "show: option --from does not apply"},
