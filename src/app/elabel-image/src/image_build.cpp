@@ -102,7 +102,7 @@ int image_patch_item(uint8_t *label, const char *arg)
     }
     uint8_t *field = elabel_item_field(label, *item);
     std::memset(field, 0, item->max_len);
-    std::memcpy(field, text, len);
+    std::memcpy(field, text, len + 1);  // len < max_len: the terminator fits
     elabel_item_seal(label, *item, static_cast<uint16_t>(len));
     return IMAGE_OK;
 }
