@@ -1,10 +1,12 @@
 # Installed layout (GNUInstallDirs; `cmake --install` honours DESTDIR and --prefix),
 # one component per package:
-#   elabel       sbin/elabel, share/man/man8/elabel.8.gz
+#   elabel       sbin/elabel, bin/elabel-image, share/man/man8/elabel.8.gz,
+#                share/man/man1/elabel-image.1.gz
 #   runtime      lib/libelabel.so.1* (the label store for other programs on the board)
 #   development  include/elabel.h, lib/libelabel.so
 #   platform     lib/libsecurec.so, lib/libquellix.so (this project's stand-ins only)
 install(TARGETS elabel RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT elabel)
+install(TARGETS elabel-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT elabel)
 install(TARGETS elabel_store
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/src/app/elabel/src/elabel.h
@@ -14,21 +16,24 @@ if(NOT ELABEL_USE_BOARD_LIBS)
 endif()
 
 # Manual pages are installed compressed, as Debian's policy asks.
-set(ELABEL_MAN_SOURCE ${PROJECT_SOURCE_DIR}/man/elabel.8)
 find_program(ELABEL_GZIP gzip)
-if(ELABEL_GZIP)
-  set(ELABEL_MAN_PAGE ${CMAKE_BINARY_DIR}/man/elabel.8.gz)
-  add_custom_command(OUTPUT ${ELABEL_MAN_PAGE}
-    COMMAND ${CMAKE_COMMAND} -E copy ${ELABEL_MAN_SOURCE} ${CMAKE_BINARY_DIR}/man/elabel.8
-    COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/elabel.8
-    DEPENDS ${ELABEL_MAN_SOURCE}
-    COMMENT "Compressing the manual page"
-    VERBATIM)
-  add_custom_target(elabel_man ALL DEPENDS ${ELABEL_MAN_PAGE})
-else()
-  set(ELABEL_MAN_PAGE ${ELABEL_MAN_SOURCE})
-endif()
-install(FILES ${ELABEL_MAN_PAGE} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8 COMPONENT elabel)
+foreach(page elabel.8 elabel-image.1)
+  set(source ${PROJECT_SOURCE_DIR}/man/${page})
+  string(REGEX MATCH "[0-9]$" section ${page})
+  if(ELABEL_GZIP)
+    set(installed ${CMAKE_BINARY_DIR}/man/${page}.gz)
+    add_custom_command(OUTPUT ${installed}
+      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${CMAKE_BINARY_DIR}/man/${page}
+      COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${page}
+      DEPENDS ${source}
+      COMMENT "Compressing the manual page ${page}"
+      VERBATIM)
+    add_custom_target(man_${page} ALL DEPENDS ${installed})
+  else()
+    set(installed ${source})
+  endif()
+  install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT elabel)
+endforeach()
 
 if(BUILD_TESTING AND NOT ELABEL_FUZZ)
   if(NOT CMAKE_READELF)
@@ -41,7 +46,7 @@ if(BUILD_TESTING AND NOT ELABEL_FUZZ)
   endif()
   add_test(NAME elabel_install_layout
     COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSTAGE=${CMAKE_BINARY_DIR}/install-check
-      -DSBINDIR=${CMAKE_INSTALL_SBINDIR} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
+      -DSBINDIR=${CMAKE_INSTALL_SBINDIR} -DBINDIR=${CMAKE_INSTALL_BINDIR} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR}
       -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins}
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)

@@ -29,7 +29,7 @@ endif()
 set(CPACK_DEBIAN_ELABEL_PACKAGE_NAME elabel)
 set(CPACK_DEBIAN_ELABEL_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_ELABEL_DESCRIPTION
-  "reads and changes the board's electronic label\nShows the items of the identity label kept in the board's I2C EEPROM and\nchanges the product and system items.")
+  "reads and changes the board's electronic label\nShows the items of the identity label kept in the board's I2C EEPROM and\nchanges the product and system items (elabel). Shows, checks and builds\nlabel image files, and dumps and programs the board's label (elabel-image).")
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_NAME libelabel1)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_RUNTIME_DESCRIPTION
@@ -44,7 +44,7 @@ set(CPACK_DEBIAN_PLATFORM_DESCRIPTION
   "platform libraries for the electronic label tools\nBounds-checked memory copies (libsecurec) and the I2C EEPROM library\n(libquellix) for boards that do not ship their own.")
 
 # Read when cpack runs, after the build: the C library version each package needs.
-set(ELABEL_PACKAGE_FILES_elabel $<TARGET_FILE:elabel>)
+set(ELABEL_PACKAGE_FILES_elabel "$<TARGET_FILE:elabel>;$<TARGET_FILE:elabel-image>")
 set(ELABEL_PACKAGE_FILES_runtime $<TARGET_FILE:elabel_store>)
 if(NOT ELABEL_USE_BOARD_LIBS)
   set(ELABEL_PACKAGE_FILES_platform "$<TARGET_FILE:securec>;$<TARGET_FILE:quellix>")

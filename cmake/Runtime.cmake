@@ -2,7 +2,7 @@
 # uses no C++ runtime feature, and anything the compiler might still pull in is
 # linked statically instead of becoming a run-time dependency. Sanitizer and
 # fuzz builds bring their own runtimes and are left as they are.
-set(ELABEL_PRODUCT_TARGETS elabel elabel_store securec quellix quellix_sim)
+set(ELABEL_PRODUCT_TARGETS elabel elabel-image elabel_store securec quellix quellix_sim)
 
 if(NOT ELABEL_SANITIZE AND NOT ELABEL_FUZZ)
   foreach(target IN LISTS ELABEL_PRODUCT_TARGETS)

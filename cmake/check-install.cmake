@@ -1,7 +1,7 @@
-# cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=..
+# cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=..
 #       -DREADELF=<readelf> -DSTAND_INS=ON|OFF -P check-install.cmake
 # Installs the build tree under STAGE (DESTDIR, prefix /usr) and checks the layout:
-# every file in its place, and no build-tree RUNPATH left in the installed binary.
+# every file in its place, and no build-tree RUNPATH left in the installed programs.
 file(REMOVE_RECURSE ${STAGE})
 execute_process(
   COMMAND ${CMAKE_COMMAND} -E env DESTDIR=${STAGE} ${CMAKE_COMMAND} --install ${BUILD} --prefix /usr
@@ -11,8 +11,9 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(root ${STAGE}/usr)
-set(expected ${SBINDIR}/elabel ${LIBDIR}/libelabel.so.1 ${LIBDIR}/libelabel.so
-  ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz)
+set(expected ${SBINDIR}/elabel ${BINDIR}/elabel-image ${LIBDIR}/libelabel.so.1
+  ${LIBDIR}/libelabel.so ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz
+  ${MANDIR}/man1/elabel-image.1.gz)
 if(STAND_INS)
   list(APPEND expected ${LIBDIR}/libsecurec.so ${LIBDIR}/libquellix.so)
 endif()
@@ -22,8 +23,10 @@ foreach(path IN LISTS expected)
   endif()
 endforeach()
 
-execute_process(COMMAND ${READELF} -d ${root}/${SBINDIR}/elabel OUTPUT_VARIABLE dynamic)
-if(dynamic MATCHES "R(UN)?PATH")
-  message(SEND_ERROR "the installed elabel keeps a run-time search path")
-endif()
+foreach(program ${SBINDIR}/elabel ${BINDIR}/elabel-image)
+  execute_process(COMMAND ${READELF} -d ${root}/${program} OUTPUT_VARIABLE dynamic)
+  if(dynamic MATCHES "R(UN)?PATH")
+    message(SEND_ERROR "the installed /usr/${program} keeps a run-time search path")
+  endif()
+endforeach()
 file(REMOVE_RECURSE ${STAGE})

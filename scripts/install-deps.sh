@@ -10,7 +10,7 @@ build_only=no
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-packages=(cmake g++ make googletest)
+packages=(cmake g++ make googletest python3)
 [ "$build_only" = yes ] ||
   packages+=(g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip)
 for pkg in "${packages[@]}"; do

@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
-# Prints text + data of `elabel` and of the project's libraries it loads, and
+# Prints text + data of `elabel` and of the project libraries it loads, and
 # fails when their sum is over the budget (64 KiB unless LIMIT is given).
+# `elabel-image` is reported beside it, with its own total against the same budget.
 #   scripts/size-budget.sh [build-dir]      (SIZE=<size tool> to choose the tool)
 set -euo pipefail
 
 build=${1:-build-aarch64}
 limit=${LIMIT:-65536}
 elabel=$build/src/app/elabel/elabel
-[ -f "$elabel" ] || { echo "no $elabel: build first" >&2; exit 2; }
+image=$build/src/app/elabel-image/elabel-image
+for f in "$elabel" "$image"; do
+  [ -f "$f" ] || { echo "no $f: build first" >&2; exit 2; }
+done
 
 if [ -z "${SIZE:-}" ]; then
   SIZE=size
@@ -16,27 +20,38 @@ if [ -z "${SIZE:-}" ]; then
   fi
 fi
 
-needed=$(readelf -d "$elabel" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
-files=("$elabel")
-for lib in $needed; do
-  case $lib in
-    libsecurec.so) files+=("$build/src/platform/securec/libsecurec.so") ;;
-    libquellix.so) files+=("$build/lib/libquellix.so") ;;
-    libelabel.so*) files+=("$build/src/app/elabel/$lib") ;;
-  esac
-done
+# The program and the project libraries it loads.
+files_of() {
+  echo "$1"
+  for lib in $(readelf -d "$1" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p'); do
+    case $lib in
+      libsecurec.so) echo "$build/src/platform/securec/libsecurec.so" ;;
+      libquellix.so) echo "$build/lib/libquellix.so" ;;
+      libelabel.so*) echo "$build/src/app/elabel/$lib" ;;
+    esac
+  done
+}
 
-printf '%-16s %8s %8s %8s %10s\n' file text data bss text+data
-total=0
-for f in "${files[@]}"; do
+declare -A sizes
+printf '%-18s %8s %8s %8s %10s\n' file text data bss text+data
+for f in $( (files_of "$elabel"; files_of "$image") | awk '!seen[$0]++'); do
   read -r text data bss _ < <("$SIZE" -B "$f" | tail -n 1)
-  printf '%-16s %8d %8d %8d %10d\n' "$(basename "$f")" "$text" "$data" "$bss" $((text + data))
-  total=$((total + text + data))
+  printf '%-18s %8d %8d %8d %10d\n' "$(basename "$f")" "$text" "$data" "$bss" $((text + data))
+  sizes[$f]=$((text + data))
 done
-printf '%-16s %8s %8s %8s %10d  (budget %d, %s)\n' total '' '' '' "$total" "$limit" \
-  "$(readelf -h "$elabel" | sed -n 's/.*Machine: *//p')"
 
-if [ "$total" -gt "$limit" ]; then
-  echo "over budget by $((total - limit)) bytes" >&2
-  exit 1
-fi
+machine=$(readelf -h "$elabel" | sed -n 's/.*Machine: *//p')
+over=0
+for program in "$elabel" "$image"; do
+  total=0
+  for f in $(files_of "$program"); do
+    total=$((total + sizes[$f]))
+  done
+  printf '%-18s %8s %8s %8s %10d  (budget %d, %s)\n' "total $(basename "$program")" '' '' '' \
+    "$total" "$limit" "$machine"
+  if [ "$total" -gt "$limit" ]; then
+    echo "$(basename "$program") over budget by $((total - limit)) bytes" >&2
+    over=1
+  fi
+done
+exit "$over"

@@ -77,6 +77,13 @@ TEST_F(Chip24, WritePastThePageEndWrapsOntoItsStartAndIsFlagged)
     EXPECT_EQ((std::vector<uint8_t>{1, 2, 0xFF}), read(0x3E, 3));
 }
 
+TEST_F(Chip24, AStuckCellKeepsItsValueAndOnlyIt)
+{
+    chip.stuck = 0x201;
+    write(0x200, {1, 2, 3});
+    EXPECT_EQ((std::vector<uint8_t>{1, 0xFF, 3}), read(0x200, 3));
+}
+
 TEST_F(Chip24, MoreThanAPageOverwritesItsOwnStart)
 {
     std::vector<uint8_t> data(33);

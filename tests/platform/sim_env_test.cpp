@@ -23,6 +23,7 @@ protected:
     scoped_env max_msg{"QUELLIX_SIM_MAX_MSG", nullptr};
     scoped_env short_count{"QUELLIX_SIM_SHORT_COUNT", nullptr};
     scoped_env stats{"QUELLIX_SIM_STATS", nullptr};
+    scoped_env stuck{"QUELLIX_SIM_STUCK_BYTE", nullptr};
     sim_env env{};
 };
 
@@ -38,6 +39,7 @@ TEST_F(SimEnv, Defaults)
     EXPECT_EQ(0u, env.stall_after_read);
     EXPECT_EQ(nullptr, env.stats);
     EXPECT_EQ(nullptr, env.fail_read);
+    EXPECT_EQ(CHIP24_SIZE, env.stuck_byte);
 }
 
 TEST_F(SimEnv, BusModelSettings)
@@ -47,7 +49,9 @@ TEST_F(SimEnv, BusModelSettings)
     scoped_env c{"QUELLIX_SIM_ADAPTER", "smbus"};
     scoped_env d{"QUELLIX_SIM_MAX_MSG", "64"};
     scoped_env e{"QUELLIX_SIM_SHORT_COUNT", "1"};
+    scoped_env f{"QUELLIX_SIM_STUCK_BYTE", "612"};
     ASSERT_EQ(0, sim_env_load(&env));
+    EXPECT_EQ(612u, env.stuck_byte);
     EXPECT_EQ(400000u, env.bus_hz);
     EXPECT_EQ(10000000u, env.write_cycle_ns);
     EXPECT_EQ(0u, env.adapter.funcs & I2C_FUNC_I2C);
@@ -72,6 +76,7 @@ TEST_F(SimEnv, MalformedValuesAreRefused)
         {"QUELLIX_SIM_SHORT_COUNT", "2"},      {"QUELLIX_SIM_FAIL_READ", "2,,3"},
         {"QUELLIX_SIM_FAIL_READ", "2,"},       {"QUELLIX_SIM_FAIL_WRITE", "x"},
         {"QUELLIX_SIM_FAIL_WRITE", " 1"},      {"QUELLIX_SIM_STALL_AFTER_READ", "1"},
+        {"QUELLIX_SIM_STUCK_BYTE", "8192"},
     };
     for (const auto &c : cases) {
         scoped_env bad{c[0], c[1]};

@@ -2,19 +2,9 @@
 
 #include "elabel_cli.h"
 #include "elabel_image.h"
+#include "elabel_names.h"
 
 namespace {
-
-// The listing's label of each item, by table row.
-constexpr const char *item_names[ELABEL_ITEM_NUM] = {
-    "chassis_type",    "chassis_part_num", "chassis_serial_num", "bd_mfg_time",
-    "bd_manufacture",  "bd_product_name",  "bd_serial_num",      "bd_part_num",
-    "bd_file_id",      "prd_manufacture",  "prd_name",           "prd_part_num",
-    "prd_version",     "prd_serial_num",   "prd_asset_tag",      "prd_file_id",
-    "sys_manufacture", "sys_name",         "sys_version",        "sys_serial_num",
-    "sys_description", "sys_issuenumber",  "sys_cleicode",       "sys_bom",
-    "sys_model",       "extend_info",
-};
 
 constexpr int LABEL_WIDTH = 37;
 
@@ -22,7 +12,8 @@ void show_item(int row)
 {
     const elabel_item_desc &item = elabel_item_table[row];
     char label[64];
-    std::snprintf(label, sizeof(label), "[0x%02x]%s:", static_cast<unsigned>(item.id), item_names[row]);
+    std::snprintf(label, sizeof(label), "[0x%02x]%s:", static_cast<unsigned>(item.id),
+                  elabel_item_names[row]);
     // The field is shown up to its first NUL, never beyond its end.
     std::printf("%-*s%.*s\n\r", LABEL_WIDTH, label, elabel_item_text_len(elabel_data, item),
                 reinterpret_cast<const char *>(elabel_item_field(elabel_data, item)));

@@ -56,9 +56,39 @@ inline void elabel_item_seal(uint8_t *image, const elabel_item_desc &item, uint1
     elabel_put_le16(image + item.offset, elabel_crc16(elabel_item_field(image, item), len));
 }
 
-// A label as a load takes it without repair: the magic, and every item's
-// length within its field and checksum matching.
-bool elabel_image_is_valid(const uint8_t *image);
+enum class elabel_item_state { ok, too_long, bad_crc };
+
+// An item is valid when its length fits its field and its checksum matches.
+inline elabel_item_state elabel_item_check(const uint8_t *image, const elabel_item_desc &item)
+{
+    const uint16_t len = elabel_item_len(image, item);
+    if (len > item.max_len) {
+        return elabel_item_state::too_long;
+    }
+    if (elabel_item_crc(image, item) != elabel_crc16(elabel_item_field(image, item), len)) {
+        return elabel_item_state::bad_crc;
+    }
+    return elabel_item_state::ok;
+}
+
+inline bool elabel_item_valid(const uint8_t *image, const elabel_item_desc &item)
+{
+    return elabel_item_check(image, item) == elabel_item_state::ok;
+}
+
+// A label as a load takes it without repair: the magic, and every item valid.
+inline bool elabel_image_is_valid(const uint8_t *image)
+{
+    if (elabel_get_le32(image) != ELABEL_MAGIC) {
+        return false;
+    }
+    for (const elabel_item_desc &item : elabel_item_table) {
+        if (!elabel_item_valid(image, item)) {
+            return false;
+        }
+    }
+    return true;
+}
 
 // Length of the text at the start of an item's field, never beyond the field.
 inline int elabel_item_text_len(const uint8_t *image, const elabel_item_desc &item)

@@ -9,11 +9,11 @@ namespace {
 constexpr int READ_TRIES = 3;
 constexpr useconds_t READ_RETRY_PAUSE_US = 1;
 
+// Length within the field and a matching checksum: the rule every reader of
+// label images applies (elabel_image.h).
 bool item_is_valid(const uint8_t *image, const elabel_item_desc &item)
 {
-    const uint16_t len = elabel_item_len(image, item);
-    return len <= item.max_len &&
-           elabel_item_crc(image, item) == elabel_crc16(elabel_item_field(image, item), len);
+    return elabel_item_valid(image, item);
 }
 
 enum class first_read { magic, wrong_magic, failed };
@@ -113,17 +113,4 @@ extern "C" int32_t driver_elabel_init(void)
     elabel_set_unlock(fd);
     ELABEL_ERR("magic_num is %x  not right.\n", found);
     return -1;
-}
-
-bool elabel_image_is_valid(const uint8_t *image)
-{
-    if (elabel_get_le32(image) != ELABEL_MAGIC) {
-        return false;
-    }
-    for (const elabel_item_desc &item : elabel_item_table) {
-        if (!item_is_valid(image, item)) {
-            return false;
-        }
-    }
-    return true;
 }

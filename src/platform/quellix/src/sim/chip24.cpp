@@ -6,6 +6,7 @@ void chip24_init(chip24 *chip, uint64_t write_cycle_ns)
 {
     *chip = chip24{};
     std::memset(chip->mem, 0xFF, sizeof chip->mem);
+    chip->stuck = CHIP24_SIZE;
     chip->write_cycle_ns = write_cycle_ns;
 }
 
@@ -30,7 +31,9 @@ void chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
         ++chip->wraps;
     }
     for (uint32_t i = 0; i < data; ++i) {
-        chip->mem[page + column] = bytes[2 + i];
+        if (page + column != chip->stuck) {
+            chip->mem[page + column] = bytes[2 + i];
+        }
         column = (column + 1) % CHIP24_PAGE;
     }
     chip->pointer = static_cast<uint16_t>(data ? page + column : start);

@@ -17,6 +17,7 @@ struct chip24 {
     uint64_t busy_until_ns;
     bool write_pending; // data bytes received since the last stop
     bool never_ack;     // a chip that stays busy forever
+    uint32_t stuck;     // a worn cell that keeps its value when written (CHIP24_SIZE: none)
     // What tests and the statistics look at.
     uint32_t page_writes; // write cycles started
     uint32_t wraps;       // writes that ran past their page end and wrapped onto its start

@@ -112,11 +112,13 @@ int sim_env_load(sim_env *env)
     uint64_t stall = 0;
     uint64_t signal_after = 0;
     int sig = 0;
+    uint64_t stuck = 0;
     sim_adapter adapter{};
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
         !number_env("QUELLIX_SIM_TWR_US", DEFAULT_TWR_US, 0, 1000000, &twr_us) ||
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
         !number_env("QUELLIX_SIM_SIGNAL_AFTER_PAGES", 0, 0, UINT32_MAX, &signal_after) ||
+        !number_env("QUELLIX_SIM_STUCK_BYTE", CHIP24_SIZE, 0, CHIP24_SIZE - 1, &stuck) ||
         !signal_env(&sig) || !adapter_env(&adapter)) {
         return -EINVAL;
     }
@@ -136,7 +138,8 @@ int sim_env_load(sim_env *env)
                    adapter,
                    env_or("QUELLIX_SIM_STATS", nullptr),
                    static_cast<uint32_t>(signal_after),
-                   sig};
+                   sig,
+                   static_cast<uint32_t>(stuck)};
     return 0;
 }
 

@@ -14,6 +14,7 @@
 //   QUELLIX_SIM_SIGNAL_AFTER_PAGES  N: after this process's Nth page write, store
 //                                the image file and send QUELLIX_SIM_SIGNAL to itself
 //   QUELLIX_SIM_SIGNAL           KILL (default), INT, TERM, HUP, QUIT or TSTP
+//   QUELLIX_SIM_STUCK_BYTE       word address of a worn cell that keeps its value when written
 #ifndef QUELLIX_SIM_ENV_H
 #define QUELLIX_SIM_ENV_H
 
@@ -33,6 +34,7 @@ struct sim_env {
     const char *stats;
     uint32_t signal_after_pages; // 0: never
     int signal;
+    uint32_t stuck_byte; // CHIP24_SIZE: none
 };
 
 // 0, or -EINVAL when a variable holds something it cannot mean (a malformed

@@ -1,0 +1,6 @@
+#include "image_tool.h"
+
+int main(int argc, char *argv[])
+{
+    return image_main(argc, argv);
+}

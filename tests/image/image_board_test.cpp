@@ -1,0 +1,129 @@
+// dump and program on the simulated EEPROM.
+#include "image_fixture.h"
+
+namespace {
+
+// A device whose bytes outside the label are a pattern, so any stray write shows.
+std::vector<uint8_t> patterned_device(const std::vector<uint8_t> &label)
+{
+    std::vector<uint8_t> all(SIM_SIZE);
+    for (size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<uint8_t>(i * 13 + 1);
+    }
+    std::copy(label.begin(), label.end(), all.begin() + LABEL_AT);
+    return all;
+}
+
+TEST_F(ImageTest, DumpSavesTheLabelAsStoredWithoutRepairOrWriteBack)
+{
+    auto label = make_label({{0x30, "ACME"}});
+    label[0] = 0;           // a wrong magic, which elabel would write back over
+    label[660 + 2] = 0x7F;  // and an item it would repair
+    const auto device_before = patterned_device(label);
+    put_device(device_before);
+
+    const image_run r = image({"dump", "-o", path("dump.bin")});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.out + r.err);
+    EXPECT_EQ(label, file("dump.bin"));
+    EXPECT_EQ(device_before, device());
+    EXPECT_TRUE(r.log.empty());
+}
+
+TEST_F(ImageTest, DumpOfAnUnreadableDeviceWritesNoFile)
+{
+    put_device(patterned_device(make_label()));
+    const image_run r = image({"dump", "-o", path("dump.bin")}, {{"QUELLIX_SIM_FAIL_READ", "all"}});
+    EXPECT_EQ(3, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_NE(std::string::npos, r.err.find("reading /dev/i2c-8 failed")) << r.err;
+    EXPECT_EQ(std::vector<std::string>{"eeprom.bin"}, dir_entries());
+}
+
+TEST_F(ImageTest, ProgramWritesTheFileAndTheLabelReadsBackEqual)
+{
+    const auto old_device = patterned_device(make_label({{0x30, "old"}}));
+    put_device(old_device);
+    const items texts = {{0x10, "C1"}, {0x23, "BOARD-SN"}, {0x30, "ACME"}, {0x50, "ext"}};
+    ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "10=C1", "23=BOARD-SN", "30=ACME", "50=ext"})
+                     .status);
+
+    const image_run r = image({"program", path("new.bin")});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_EQ("", r.out + r.err);
+    EXPECT_EQ(make_label(texts), label());
+    auto expected = old_device;
+    const auto new_label = make_label(texts);
+    std::copy(new_label.begin(), new_label.end(), expected.begin() + LABEL_AT);
+    EXPECT_EQ(expected, device());
+
+    // The same from a whole-EEPROM image: only its label is written.
+    std::vector<uint8_t> whole(SIM_SIZE, 0x00);
+    const auto other = make_label({{0x31, "whole"}});
+    std::copy(other.begin(), other.end(), whole.begin() + LABEL_AT);
+    put_file("whole.bin", whole);
+    ASSERT_EQ(0, image({"program", path("whole.bin")}).status);
+    std::copy(other.begin(), other.end(), expected.begin() + LABEL_AT);
+    EXPECT_EQ(expected, device());
+}
+
+TEST_F(ImageTest, ProgramReportsAReadBackThatDiffers)
+{
+    put_device(std::vector<uint8_t>(SIM_SIZE, 0xFF));
+    ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=ACME"}).status);
+    // A worn cell under the first byte of prd_manufacture's text keeps its 0xFF.
+    const image_run r = image({"program", path("new.bin")},
+                              {{"QUELLIX_SIM_STUCK_BYTE", std::to_string(LABEL_AT + 592)}});
+    EXPECT_EQ(4, r.status);
+    EXPECT_EQ("", r.out);
+    EXPECT_EQ("elabel-image: " + path("new.bin") +
+                  ": read back from /dev/i2c-8 differs at label byte 592 (prd_manufacture): "
+                  "wrote 0x41, read 0xff\n",
+              r.err);
+}
+
+TEST_F(ImageTest, ProgramRefusesWhatItCannotWriteAndLeavesTheDevice)
+{
+    const auto device_before = patterned_device(make_label({{0x30, "old"}}));
+    auto bad = make_label({{0x30, "new"}});
+    bad[588 + 2] = 70;  // longer than the item's field
+    put_file("bad.bin", bad);
+    put_file("good.bin", make_label({{0x30, "new"}}));
+    const struct {
+        const char *file;
+        std::map<std::string, std::string> env;
+        int status;
+        const char *err;
+    } cases[] = {
+        {"bad.bin", {}, 1, "item 0x30 (prd_manufacture): length 70 beyond capacity 68"},
+        {"missing.bin", {}, 2, "missing.bin: No such file or directory"},
+        // Every write fails before any byte reaches the chip.
+        {"good.bin", {{"QUELLIX_SIM_FAIL_WRITE", "all"}}, 3, "writing /dev/i2c-8 failed"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.file);
+        put_device(device_before);
+        const image_run r = image({"program", path(c.file)}, c.env);
+        EXPECT_EQ(c.status, r.status);
+        EXPECT_EQ("", r.out);
+        EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
+        EXPECT_EQ(device_before, device());
+    }
+}
+
+TEST_F(ImageTest, DumpAndProgramWaitForTheLockLikeElabel)
+{
+    put_device(patterned_device(make_label()));
+    put_file("good.bin", make_label({{0x30, "new"}}));
+    const lock_holder lock;
+    ASSERT_TRUE(lock.held());
+    for (const auto &args : {std::vector<std::string>{"dump", "-o", path("d.bin")},
+                             std::vector<std::string>{"program", path("good.bin")}}) {
+        const image_run r = image(args);
+        EXPECT_EQ(3, r.status) << args[0];
+        EXPECT_NE(std::string::npos, r.err.find("locked by another run (bus busy)")) << r.err;
+    }
+    EXPECT_EQ(make_label(), label());
+}
+
+} // namespace
