@@ -87,18 +87,6 @@ void put_record_bytes(const Bytes &bytes)
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<long>(bytes.size()));
 }
 
-uint32_t crc32(const uint8_t *data, size_t len)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < len; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        }
-    }
-    return ~crc;
-}
-
 void put_le32(Bytes &bytes, size_t at, uint32_t v)
 {
     fake::put_le16(bytes, at, static_cast<uint16_t>(v));
@@ -212,10 +200,12 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
 
 TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
 {
+    // The checksum is the standard CRC-32: its check value.
+    EXPECT_EQ(0xCBF43926u, elabel_record_crc32(reinterpret_cast<const uint8_t *>("123456789"), 9));
     ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
     const Bytes good = record_bytes();
     auto with_crc = [](Bytes bytes) {
-        put_le32(bytes, ELABEL_RECORD_LEN - 4, crc32(bytes.data(), ELABEL_RECORD_LEN - 4));
+        put_le32(bytes, ELABEL_RECORD_LEN - 4, elabel_record_crc32(bytes.data(), ELABEL_RECORD_LEN - 4));
         return bytes;
     };
     Bytes flipped = good;

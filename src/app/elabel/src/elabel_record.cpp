@@ -28,19 +28,6 @@ bool is_absent(int err)
     return err == ENOENT || err == ENOTDIR;
 }
 
-// CRC-32 (IEEE 802.3, reflected); a bit at a time is plenty for one record.
-uint32_t crc32(const uint8_t *data, size_t len)
-{
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < len; ++i) {
-        crc ^= data[i];
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
-        }
-    }
-    return ~crc;
-}
-
 struct record_paths {
     char record[PATH_MAX_LEN];
     char temp[PATH_MAX_LEN];
@@ -67,7 +54,7 @@ void encode(uint8_t *record, const uint8_t *image)
     elabel_put_le32(record + LENGTH_AT, ELABEL_DATA_LEN);
     elabel_put_le32(record + OFFSET_AT, ELABEL_FLASH_OFFSET);
     std::memcpy(record + IMAGE_AT, image, ELABEL_DATA_LEN);
-    elabel_put_le32(record + CRC_AT, crc32(record, CRC_AT));
+    elabel_put_le32(record + CRC_AT, elabel_record_crc32(record, CRC_AT));
 }
 
 // nullptr for an intact record, else what is wrong with it.
@@ -79,7 +66,7 @@ const char *decode(const uint8_t *record, size_t size, uint8_t *image)
     if (std::memcmp(record, FORMAT_TAG, sizeof(FORMAT_TAG)) != 0) {
         return "unknown format";
     }
-    if (elabel_get_le32(record + CRC_AT) != crc32(record, CRC_AT)) {
+    if (elabel_get_le32(record + CRC_AT) != elabel_record_crc32(record, CRC_AT)) {
         return "checksum mismatch";
     }
     if (elabel_get_le32(record + LENGTH_AT) != ELABEL_DATA_LEN ||
@@ -182,6 +169,18 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
 }
 
 } // namespace
+
+uint32_t elabel_record_crc32(const uint8_t *data, size_t len)
+{
+    uint32_t crc = 0xFFFFFFFFu;
+    for (size_t i = 0; i < len; ++i) {
+        crc ^= data[i];
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+        }
+    }
+    return ~crc;
+}
 
 const char *elabel_record_path()
 {

@@ -19,6 +19,10 @@
 // Format tag, image length, EEPROM offset, image, CRC-32 of all that.
 constexpr size_t ELABEL_RECORD_LEN = 8 + 4 + 4 + ELABEL_DATA_LEN + 4;
 
+// CRC-32 (IEEE 802.3, reflected), the record's checksum; a bit at a time is
+// plenty for one record.
+uint32_t elabel_record_crc32(const uint8_t *data, size_t len);
+
 // Stores the image (ELABEL_DATA_LEN bytes) as the record: a temporary file
 // written and synced, renamed over the record, then the directory synced.
 // 0, or -1 after logging why.
