@@ -17,23 +17,29 @@ if(NOT ELABEL_USE_BOARD_LIBS)
   install(TARGETS securec quellix LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT platform)
 endif()
 
-# Manual pages are installed compressed, as Debian's policy asks.
+# Manual pages and the package changelogs are installed compressed, as Debian's policy asks.
 find_program(ELABEL_GZIP gzip)
-foreach(page elabel.8 elabel-image.1)
-  set(source ${PROJECT_SOURCE_DIR}/man/${page})
-  string(REGEX MATCH "[0-9]$" section ${page})
-  if(ELABEL_GZIP)
-    set(installed ${CMAKE_BINARY_DIR}/man/${page}.gz)
-    add_custom_command(OUTPUT ${installed}
-      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${CMAKE_BINARY_DIR}/man/${page}
-      COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${page}
-      DEPENDS ${source}
-      COMMENT "Compressing the manual page ${page}"
-      VERBATIM)
-    add_custom_target(man_${page} ALL DEPENDS ${installed})
-  else()
-    set(installed ${source})
+# Sets OUT to the file to install for SOURCE: NAME.gz in the build tree, made with
+# gzip -9n, or SOURCE itself without gzip.
+function(elabel_compressed out source name)
+  if(NOT ELABEL_GZIP)
+    set(${out} ${source} PARENT_SCOPE)
+    return()
   endif()
+  set(compressed ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${CMAKE_BINARY_DIR}/compressed/${name}
+    COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/compressed/${name}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+  add_custom_target(compress_${name} ALL DEPENDS ${compressed})
+  set(${out} ${compressed} PARENT_SCOPE)
+endfunction()
+
+foreach(page elabel.8 elabel-image.1)
+  string(REGEX MATCH "[0-9]$" section ${page})
+  elabel_compressed(installed ${PROJECT_SOURCE_DIR}/man/${page} ${page})
   install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT elabel)
 endforeach()
 
