@@ -94,3 +94,10 @@ include(\"${CMAKE_CURRENT_LIST_DIR}/PackageDepends.cmake\")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackElabelConfig.cmake)
 
 include(CPack)
+
+if(BUILD_TESTING AND NOT ELABEL_FUZZ)
+  add_test(NAME elabel_version_copies
+    COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE=${PROJECT_SOURCE_DIR}
+      -P ${CMAKE_CURRENT_LIST_DIR}/check-version.cmake)
+  set_tests_properties(elabel_version_copies PROPERTIES LABELS install)
+endif()
