@@ -61,9 +61,8 @@ endforeach()
 
 file(WRITE ${CMAKE_BINARY_DIR}/packaging/runtime/shlibs
   "libelabel ${PROJECT_VERSION_MAJOR} libelabel1 (>= ${PROJECT_VERSION})\n")
-configure_file(${ELABEL_PACKAGING_DIR}/triggers ${CMAKE_BINARY_DIR}/packaging/runtime/triggers COPYONLY)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
-  ${CMAKE_BINARY_DIR}/packaging/runtime/shlibs ${CMAKE_BINARY_DIR}/packaging/runtime/triggers)
+  ${CMAKE_BINARY_DIR}/packaging/runtime/shlibs ${ELABEL_PACKAGING_DIR}/triggers)
 set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 if(NOT ELABEL_USE_BOARD_LIBS)
   set(CPACK_DEBIAN_PLATFORM_PACKAGE_CONTROL_EXTRA ${ELABEL_PACKAGING_DIR}/triggers)
