@@ -1,37 +1,45 @@
 # Installed layout (GNUInstallDirs; `cmake --install` honours DESTDIR and --prefix),
-# one component per package:
+# one component per package; LIBDIR is lib/<multiarch triplet> on Debian:
 #   elabel       sbin/elabel, bin/elabel-image, share/man/man8/elabel.8.gz,
 #                share/man/man1/elabel-image.1.gz
-#   runtime      lib/libelabel.so.1* (the label store for other programs on the board)
-#   development  include/elabel.h, lib/libelabel.so
-#   platform     lib/libsecurec.so, lib/libquellix.so (this project's stand-ins only)
+#   runtime      LIBDIR/libelabel.so.1* (the label store for other programs on the board)
+#   development  include/elabel.h, LIBDIR/libelabel.so, LIBDIR/pkgconfig/elabel.pc,
+#                LIBDIR/cmake/elabel/ (find_package(elabel), target elabel::elabel)
+#   platform     LIBDIR/libsecurec.so, LIBDIR/libquellix.so (this project's stand-ins only)
 install(TARGETS elabel RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT elabel)
 install(TARGETS elabel-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT elabel)
 install(TARGETS elabel_store
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/src/app/elabel/src/elabel.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT development)
+include(cmake/DevelopmentFiles.cmake)
 if(NOT ELABEL_USE_BOARD_LIBS)
   install(TARGETS securec quellix LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT platform)
 endif()
 
-# Manual pages are installed compressed, as Debian's policy asks.
+# Manual pages and the package changelogs are installed compressed, as Debian's policy asks.
 find_program(ELABEL_GZIP gzip)
-foreach(page elabel.8 elabel-image.1)
-  set(source ${PROJECT_SOURCE_DIR}/man/${page})
-  string(REGEX MATCH "[0-9]$" section ${page})
-  if(ELABEL_GZIP)
-    set(installed ${CMAKE_BINARY_DIR}/man/${page}.gz)
-    add_custom_command(OUTPUT ${installed}
-      COMMAND ${CMAKE_COMMAND} -E copy ${source} ${CMAKE_BINARY_DIR}/man/${page}
-      COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/man/${page}
-      DEPENDS ${source}
-      COMMENT "Compressing the manual page ${page}"
-      VERBATIM)
-    add_custom_target(man_${page} ALL DEPENDS ${installed})
-  else()
-    set(installed ${source})
+# Sets OUT to the file to install for SOURCE: NAME.gz in the build tree, made with
+# gzip -9n, or SOURCE itself without gzip.
+function(elabel_compressed out source name)
+  if(NOT ELABEL_GZIP)
+    set(${out} ${source} PARENT_SCOPE)
+    return()
   endif()
+  set(compressed ${CMAKE_BINARY_DIR}/compressed/${name}.gz)
+  add_custom_command(OUTPUT ${compressed}
+    COMMAND ${CMAKE_COMMAND} -E copy ${source} ${CMAKE_BINARY_DIR}/compressed/${name}
+    COMMAND ${ELABEL_GZIP} -9nf ${CMAKE_BINARY_DIR}/compressed/${name}
+    DEPENDS ${source}
+    COMMENT "Compressing ${name}"
+    VERBATIM)
+  add_custom_target(compress_${name} ALL DEPENDS ${compressed})
+  set(${out} ${compressed} PARENT_SCOPE)
+endfunction()
+
+foreach(page elabel.8 elabel-image.1)
+  string(REGEX MATCH "[0-9]$" section ${page})
+  elabel_compressed(installed ${PROJECT_SOURCE_DIR}/man/${page} ${page})
   install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT elabel)
 endforeach()
 
@@ -48,7 +56,21 @@ if(BUILD_TESTING AND NOT ELABEL_FUZZ)
     COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSTAGE=${CMAKE_BINARY_DIR}/install-check
       -DSBINDIR=${CMAKE_INSTALL_SBINDIR} -DBINDIR=${CMAKE_INSTALL_BINDIR} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR}
-      -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins}
+      -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins} -DMULTIARCH=${CMAKE_LIBRARY_ARCHITECTURE}
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
   set_tests_properties(elabel_install_layout PROPERTIES LABELS install)
+
+  # A program outside the project, built against an installed tree through pkg-config
+  # and through find_package(elabel), run on the simulator (sanitizer builds would need
+  # their runtime in it too).
+  if(NOT ELABEL_USE_BOARD_LIBS AND NOT ELABEL_SANITIZE)
+    get_filename_component(record_parent ${ELABEL_RECORD_DIR} DIRECTORY)
+    foreach(route pkg-config cmake)
+      add_test(NAME elabel_consumer_${route}
+        COMMAND ${PROJECT_SOURCE_DIR}/tests/consumer/run.sh ${route} ${CMAKE_BINARY_DIR}
+          ${CMAKE_INSTALL_LIBDIR} ${record_parent} ${CMAKE_C_COMPILER}
+          "${CMAKE_TOOLCHAIN_FILE}" "${CMAKE_CROSSCOMPILING_EMULATOR}")
+      set_tests_properties(elabel_consumer_${route} PROPERTIES LABELS install SKIP_RETURN_CODE 77)
+    endforeach()
+  endif()
 endif()

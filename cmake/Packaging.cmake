@@ -4,9 +4,12 @@
 set(ELABEL_BOARD_LIB_PACKAGES "" CACHE STRING
   "Packages that provide the board's own libsecurec and libquellix (with ELABEL_USE_BOARD_LIBS)")
 
+set(ELABEL_MAINTAINER "elabel maintainers <elabel-maintainers@example.org>" CACHE STRING
+  "Maintainer of the Debian packages: their Maintainer field and changelog trailer")
+
 set(CPACK_PACKAGE_NAME elabel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_CONTACT "elabel maintainers <elabel@localhost>")
+set(CPACK_PACKAGE_CONTACT "${ELABEL_MAINTAINER}")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_GENERATOR DEB)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
@@ -43,6 +46,32 @@ set(CPACK_DEBIAN_PLATFORM_PACKAGE_SECTION libs)
 set(CPACK_DEBIAN_PLATFORM_DESCRIPTION
   "platform libraries for the electronic label tools\nBounds-checked memory copies (libsecurec) and the I2C EEPROM library\n(libquellix) for boards that do not ship their own.")
 
+# Every package carries the copyright file and the changelog in its documentation
+# directory; the packages with shared libraries let dpkg's trigger run ldconfig, and
+# libelabel1 tells dependent packages what to depend on (shlibs).
+set(ELABEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+configure_file(${ELABEL_PACKAGING_DIR}/changelog.in ${CMAKE_BINARY_DIR}/packaging/changelog @ONLY)
+elabel_compressed(ELABEL_CHANGELOG ${CMAKE_BINARY_DIR}/packaging/changelog changelog)
+foreach(component IN LISTS CPACK_COMPONENTS_ALL)
+  string(TOUPPER ${component} upper)
+  set(docdir ${CMAKE_INSTALL_DATAROOTDIR}/doc/${CPACK_DEBIAN_${upper}_PACKAGE_NAME})
+  install(FILES ${ELABEL_PACKAGING_DIR}/copyright ${ELABEL_CHANGELOG}
+    DESTINATION ${docdir} COMPONENT ${component})
+endforeach()
+
+file(WRITE ${CMAKE_BINARY_DIR}/packaging/runtime/shlibs
+  "libelabel ${PROJECT_VERSION_MAJOR} libelabel1 (>= ${PROJECT_VERSION})\n")
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_EXTRA
+  ${CMAKE_BINARY_DIR}/packaging/runtime/shlibs ${ELABEL_PACKAGING_DIR}/triggers)
+set(CPACK_DEBIAN_RUNTIME_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+if(NOT ELABEL_USE_BOARD_LIBS)
+  set(CPACK_DEBIAN_PLATFORM_PACKAGE_CONTROL_EXTRA ${ELABEL_PACKAGING_DIR}/triggers)
+  set(CPACK_DEBIAN_PLATFORM_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+  install(FILES ${ELABEL_PACKAGING_DIR}/elabel-platform.lintian-overrides
+    DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides RENAME elabel-platform
+    COMPONENT platform)
+endif()
+
 # Read when cpack runs, after the build: the C library version each package needs.
 set(ELABEL_PACKAGE_FILES_elabel "$<TARGET_FILE:elabel>;$<TARGET_FILE:elabel-image>")
 set(ELABEL_PACKAGE_FILES_runtime $<TARGET_FILE:elabel_store>)
@@ -64,3 +93,10 @@ include(\"${CMAKE_CURRENT_LIST_DIR}/PackageDepends.cmake\")
 set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_BINARY_DIR}/CPackElabelConfig.cmake)
 
 include(CPack)
+
+if(BUILD_TESTING AND NOT ELABEL_FUZZ)
+  add_test(NAME elabel_version_copies
+    COMMAND ${CMAKE_COMMAND} -DVERSION=${PROJECT_VERSION} -DSOURCE=${PROJECT_SOURCE_DIR}
+      -P ${CMAKE_CURRENT_LIST_DIR}/check-version.cmake)
+  set_tests_properties(elabel_version_copies PROPERTIES LABELS install)
+endif()

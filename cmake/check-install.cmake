@@ -1,5 +1,5 @@
 # cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=..
-#       -DREADELF=<readelf> -DSTAND_INS=ON|OFF -P check-install.cmake
+#       -DREADELF=<readelf> -DSTAND_INS=ON|OFF [-DMULTIARCH=<triplet>] -P check-install.cmake
 # Installs the build tree under STAGE (DESTDIR, prefix /usr) and checks the layout:
 # every file in its place, and no build-tree RUNPATH left in the installed programs.
 file(REMOVE_RECURSE ${STAGE})
@@ -11,9 +11,13 @@ if(NOT rc EQUAL 0)
 endif()
 
 set(root ${STAGE}/usr)
+if(MULTIARCH AND NOT LIBDIR MATCHES "/${MULTIARCH}$")
+  message(SEND_ERROR "libraries go to ${LIBDIR}, not the multiarch directory lib/${MULTIARCH}")
+endif()
 set(expected ${SBINDIR}/elabel ${BINDIR}/elabel-image ${LIBDIR}/libelabel.so.1
   ${LIBDIR}/libelabel.so ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz
-  ${MANDIR}/man1/elabel-image.1.gz)
+  ${MANDIR}/man1/elabel-image.1.gz ${LIBDIR}/pkgconfig/elabel.pc
+  ${LIBDIR}/cmake/elabel/elabelConfig.cmake ${LIBDIR}/cmake/elabel/elabelConfigVersion.cmake)
 if(STAND_INS)
   list(APPEND expected ${LIBDIR}/libsecurec.so ${LIBDIR}/libquellix.so)
 endif()

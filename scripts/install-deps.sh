@@ -4,7 +4,8 @@ set -euo pipefail
 
 # With --build, only what a native build and its tests need; otherwise also the
 # AArch64 cross build and its tests under qemu-user, fuzzing (clang, libFuzzer runtime),
-# static analysis and the compressed manual page.
+# static analysis, the compressed manual page, and the package and install checks
+# (lintian, pkg-config).
 build_only=no
 [ "${1:-}" = "--build" ] && build_only=yes
 
@@ -12,7 +13,7 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
 packages=(cmake g++ make googletest python3)
 [ "$build_only" = yes ] ||
-  packages+=(g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip)
+  packages+=(g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip lintian pkg-config)
 for pkg in "${packages[@]}"; do
   have "$pkg" || need+=("$pkg")
 done

@@ -20,9 +20,10 @@ cmake --fresh -S . -B build-sanitize $werror -DELABEL_SANITIZE=ON -DCMAKE_BUILD_
 cmake --build build-sanitize -j"$jobs"
 ctest --test-dir build-sanitize -j"$jobs" --output-on-failure -LE kernel
 
-echo "== AArch64 cross build, tests under qemu-user, arm64 and amd64 packages, size budget"
+echo "== AArch64 cross build, tests under qemu-user, arm64 and amd64 packages and lintian, size budget"
 cmake --workflow --preset aarch64 --fresh
 cpack -G DEB --config build/CPackConfig.cmake -B build/packages
+scripts/lint-packages.sh build-aarch64/*.deb build/packages/*.deb
 scripts/size-budget.sh build-aarch64
 
 echo "== static analysis: clang-tidy and cppcheck"
