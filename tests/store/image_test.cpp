@@ -108,7 +108,6 @@ TEST_F(DefaultsTest, CopyFailureIsLoggedAndStopsTheReset)
     EXPECT_EQ("driver_elabel_set_default|[driver_elabel_set_default] memcpy_s error.\n",
               fake::messages()[0]);
 
-    g = {};
     fake::install();
     g.fail_copy_at = 1;
     EXPECT_EQ(1, driver_elabel_item_set_default(0));
