@@ -10,6 +10,7 @@
 // that finds the chip ready.
 //
 // usage: bench_bus ELABEL SIM_LIBRARY_DIR
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -18,6 +19,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
+
+#include "private_mounts.h"
 
 namespace {
 
@@ -110,6 +113,11 @@ int main(int argc, char **argv)
 {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s ELABEL SIM_LIBRARY_DIR\n", argv[0]);
+        return 2;
+    }
+    if (!bench_private_mounts()) {
+        std::fprintf(stderr, "needs root for a private /run and record directory: %s\n",
+                     std::strerror(errno));
         return 2;
     }
     char dir[] = "/tmp/bench-bus-XXXXXX";
