@@ -105,11 +105,37 @@ std::string record_parent()
     return slash == 0 || slash == std::string::npos ? "/" : dir.substr(0, slash);
 }
 
+bool write_text(const char *path, const std::string &text)
+{
+    const int fd = open(path, O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    const bool ok = write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size());
+    close(fd);
+    return ok;
+}
+
+// Root may make a mount namespace; another user first makes a user namespace
+// in which it is root (where the kernel lets it).
+bool own_mount_namespace()
+{
+    if (geteuid() == 0) {
+        return unshare(CLONE_NEWNS) == 0;
+    }
+    const std::string uid = std::to_string(geteuid());
+    const std::string gid = std::to_string(getegid());
+    return unshare(CLONE_NEWUSER | CLONE_NEWNS) == 0 &&
+           write_text("/proc/self/setgroups", "deny") &&
+           write_text("/proc/self/uid_map", "0 " + uid + " 1") &&
+           write_text("/proc/self/gid_map", "0 " + gid + " 1");
+}
+
 // A private /run (and so a private lock file) and a private parent of the
-// pending-write record's directory, when the tests run as root.
+// pending-write record's directory.
 bool isolate_run_dir()
 {
-    if (geteuid() != 0 || unshare(CLONE_NEWNS) != 0) {
+    if (!own_mount_namespace()) {
         return false;
     }
     const std::string parent = record_parent();
@@ -152,7 +178,8 @@ void E2eTest::SetUp()
 {
     // The tool writes its lock file and its pending-write record; neither may be the host's.
     if (!isolate_run_dir()) {
-        GTEST_SKIP() << "needs root for a private /run and " << record_parent();
+        GTEST_SKIP() << "needs root, or user namespaces, for a private /run and "
+                     << record_parent();
     }
     char dir[] = "/tmp/elabel-e2e-XXXXXX";
     ASSERT_NE(nullptr, mkdtemp(dir));

@@ -100,3 +100,20 @@ TEST_F(InterruptE2e, TerminationSignalWaitsForTheWriteBackThenEndsTheRun)
         EXPECT_FALSE(record_exists()) << name;
     }
 }
+
+TEST_F(InterruptE2e, RestoreIsNotEndedBeforeTheRecordIsGone)
+{
+    run({"set", "0x30", "NEW"}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", HALF_WAY}});
+    ASSERT_TRUE(record_exists());
+    // SIGINT after the restore's last page: it waits until the record is removed
+    // and the restore logged, then ends the run.
+    const run_result r = run({"getall"}, {{"QUELLIX_SIM_SIGNAL", "INT"},
+                                          {"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "148"}});
+    EXPECT_EQ(SIGINT, r.signal);
+    EXPECT_EQ(Strings{std::string("elabel_record_recover|label restored from an unfinished "
+                                  "write-back (record ") +
+                      RECORD_FILE + ")\n"},
+              r.messages());
+    EXPECT_EQ(wanted, label());
+    EXPECT_FALSE(record_exists());
+}

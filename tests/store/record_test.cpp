@@ -1,7 +1,9 @@
 // A write-back cut short, by a power cut or a failed write, loses no label: the
 // pending-write record lets the next load finish it.
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <csignal>
@@ -173,6 +175,12 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     const size_t before_last_block = fake::item_of(0x50).offset;
     const Bytes cut_but_valid = prefix_then_zeros(NEW_LABEL, before_last_block);
     ASSERT_TRUE(elabel_image_is_valid(cut_but_valid.data()));
+    // A page in the unused tail of sys_description's field, left as 0xFF by a
+    // write cycle cut short, then the erase's zeros.
+    const size_t torn_at = 50 * 32;
+    Bytes torn_page = prefix_then_zeros(NEW_LABEL, torn_at);
+    std::fill(torn_page.begin() + torn_at, torn_page.begin() + torn_at + 32, 0xFF);
+    ASSERT_TRUE(elabel_image_is_valid(torn_page.data()));
     const struct {
         const char *what;
         Bytes device;
@@ -184,6 +192,8 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
          {restored()}},
         {"an erased region", Bytes(ELABEL_DATA_LEN, 0), NEW_LABEL, {restored()}},
         {"an item that fails its check", bad_item, NEW_LABEL, {restored()}},
+        {"a write pass cut inside a page's write cycle, where the label still looks valid",
+         torn_page, NEW_LABEL, {restored()}},
         {"another valid label", OLD_LABEL, OLD_LABEL, {stale()}},
     };
     for (const auto &c : cases) {
@@ -229,11 +239,14 @@ TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
         {with_crc(other_offset), "not this label's length and offset"},
     };
     for (const auto &c : cases) {
-        fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
+        const Bytes device = prefix_then_zeros(NEW_LABEL, 64);
+        fake::put_label(device);
         put_record_bytes(c.bytes);
         g.log.clear();
         g.writes = 0;
         driver_elabel_init();
+        EXPECT_EQ(0, g.writes) << c.why;
+        EXPECT_EQ(device, fake::label()) << c.why;
         ASSERT_FALSE(g.log.empty());
         EXPECT_EQ("elabel_record_recover|pending-write record " + fake::record_path() +
                       " discarded: " + c.why + "\n",
@@ -280,13 +293,35 @@ TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
     g.log.clear();
     EXPECT_EQ(-1, driver_elabel_init());
     EXPECT_TRUE(fake::record_exists());
+    ASSERT_EQ(5u, g.log.size());  // three failed reads, this line, the wrong magic
     EXPECT_EQ("elabel_record_recover|label not checked against the unfinished write-back; "
               "record " + fake::record_path() + " kept\n",
-              messages().at(1));
+              messages().at(3));
 
     g.fail_every_read = false;
     g.fail_writes.clear();
     expect_whole_label_after_load(NEW_LABEL, "after the bus came back");
+}
+
+TEST_F(RecordTest, RecordUnreadableForNowIsKeptAndLoadsNothing)
+{
+    fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    // Out of descriptors: the record cannot be opened, which says nothing about it.
+    fake::run_cut_short(-1, [] {
+        const int lowest_free = dup(0);
+        close(lowest_free);
+        const rlimit limit{static_cast<rlim_t>(lowest_free), static_cast<rlim_t>(lowest_free)};
+        setrlimit(RLIMIT_NOFILE, &limit);
+        if (driver_elabel_init() != -1 || elabel_data != nullptr || g.writes != 0 ||
+            g.log.size() != 2 ||
+            g.log[0].message.find("not read: Too many open files; record kept") ==
+                std::string::npos) {
+            _exit(3);
+        }
+    });
+    EXPECT_TRUE(fake::record_exists());
+    expect_whole_label_after_load(NEW_LABEL, "with descriptors again");
 }
 
 TEST_F(RecordTest, ClearDropsThePendingRecord)
@@ -314,6 +349,20 @@ TEST_F(RecordTest, RecordThatCannotBeStoredIsLoggedAndTheWriteBackGoesAhead)
                        "without it\n"}),
               messages());
     EXPECT_EQ(LOG_ERR, g.log.at(0).priority);
+}
+
+TEST_F(RecordTest, RecordThatCannotBeStoredTakesAnOlderOneAway)
+{
+    ASSERT_EQ(0, driver_elabel_init());
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+    // A record left behind (its removal failed), and no room for a new one.
+    ASSERT_EQ(0, elabel_record_store(OLD_LABEL.data()));
+    ASSERT_EQ(0, mkdir((fake::record_path() + ".tmp").c_str(), 0700));
+    g.log.clear();
+    g.fail_writes = {2, 3, 4};
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_FALSE(fake::record_exists());  // never to be restored over a newer label
+    EXPECT_EQ(0u, messages().at(0).find("elabel_record_store|pending-write record "));
 }
 
 TEST_F(RecordTest, CallersSignalMaskComesBackOnEveryPath)

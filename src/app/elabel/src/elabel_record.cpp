@@ -28,6 +28,13 @@ bool is_absent(int err)
     return err == ENOENT || err == ENOTDIR;
 }
 
+// Errors that say nothing about the record itself: a later load may read it.
+bool is_passing(int err)
+{
+    return err == EMFILE || err == ENFILE || err == ENOMEM || err == EIO || err == EINTR ||
+           err == EAGAIN;
+}
+
 struct record_paths {
     char record[PATH_MAX_LEN];
     char temp[PATH_MAX_LEN];
@@ -129,12 +136,34 @@ int sync_dir(const char *dir)
     return r;
 }
 
+// Makes the record directory, durably: a new directory's entry is synced in
+// its parent too.
+int make_dir(const char *dir)
+{
+    if (mkdir(dir, 0700) != 0) {
+        return errno == EEXIST ? 0 : -1;
+    }
+    char parent[PATH_MAX_LEN];
+    const char *slash = std::strrchr(dir, '/');
+    if (slash == nullptr || slash == dir) {
+        return sync_dir(slash == dir ? "/" : ".");
+    }
+    const auto len = static_cast<size_t>(slash - dir);
+    if (len >= sizeof(parent)) {
+        errno = ENAMETOOLONG;
+        return -1;
+    }
+    std::memcpy(parent, dir, len);
+    parent[len] = '\0';
+    return sync_dir(parent);
+}
+
 // The steps of storing; on failure `*step` names the one that failed.
 int write_record(const record_paths &paths, const uint8_t *record, const char **step)
 {
     const char *dir = elabel_platform.record_dir;
     *step = "mkdir";
-    if (mkdir(dir, 0700) != 0 && errno != EEXIST) {
+    if (make_dir(dir) != 0) {
         return -1;
     }
     *step = "create";
@@ -205,7 +234,15 @@ int32_t elabel_record_store(const uint8_t *image)
         return 0;
     }
     const int err = errno;
+    if (std::strcmp(step, "fsync directory") == 0) {
+        ELABEL_ERR("pending-write record %s stored, directory not synced (%s); a power loss "
+                   "may lose it\n",
+                   paths.record, std::strerror(err));
+        return -1;
+    }
     (void)unlink(paths.temp);
+    // An older record left behind must not be taken for this write-back's.
+    (void)unlink(paths.record);
     ELABEL_ERR("pending-write record %s not stored (%s: %s); writing back without it\n",
                paths.record, step, std::strerror(err));
     return -1;
@@ -245,7 +282,7 @@ elabel_record_state elabel_record_read(uint8_t *image, const char **why)
             return elabel_record_state::none;
         }
         *why = std::strerror(errno);
-        return elabel_record_state::damaged;
+        return is_passing(errno) ? elabel_record_state::unreadable : elabel_record_state::damaged;
     }
     // One byte more than a record, so that a longer file shows.
     uint8_t record[ELABEL_RECORD_LEN + 1];
@@ -254,7 +291,7 @@ elabel_record_state elabel_record_read(uint8_t *image, const char **why)
     close(fd);
     if (got < 0) {
         *why = std::strerror(err);
-        return elabel_record_state::damaged;
+        return is_passing(err) ? elabel_record_state::unreadable : elabel_record_state::damaged;
     }
     *why = decode(record, static_cast<size_t>(got), image);
     return *why == nullptr ? elabel_record_state::intact : elabel_record_state::damaged;

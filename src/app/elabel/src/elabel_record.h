@@ -32,10 +32,12 @@ int32_t elabel_record_store(const uint8_t *image);
 // after logging why.
 int32_t elabel_record_remove();
 
-enum class elabel_record_state { none, intact, damaged };
+// damaged: the file is not a record of this label (removed when found);
+// unreadable: it could not be read for now (kept for a later load).
+enum class elabel_record_state { none, intact, damaged, unreadable };
 
-// Reads the record's image into `image`. For a damaged record, `*why` says
-// what is wrong with it.
+// Reads the record's image into `image`. For a damaged or unreadable record,
+// `*why` says what is wrong.
 elabel_record_state elabel_record_read(uint8_t *image, const char **why);
 
 // The record's path, for messages.

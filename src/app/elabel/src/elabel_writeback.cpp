@@ -23,13 +23,9 @@ void elabel_writeback_end(elabel_writeback *wb, int32_t result)
 
 int32_t elabel_writeback_rewrite(uint8_t *image)
 {
-    elabel_held_signals signals;
-    elabel_hold_signals(&signals);
-    int32_t ret = 0;
     if (driver_flash_eraseElectronicLabel() != 0 ||
         driver_flash_writElectronicLabel(image, ELABEL_DATA_LEN) != 0) {
-        ret = -1;
+        return -1;
     }
-    elabel_release_signals(&signals);
-    return ret;
+    return 0;
 }

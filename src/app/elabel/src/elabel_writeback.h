@@ -23,8 +23,8 @@ int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image);
 // releases the lock and gives the caller its signal mask back.
 void elabel_writeback_end(elabel_writeback *wb, int32_t result);
 
-// Erases the label region and writes the image, with the signals held; for a
-// caller that already holds the lock. 0 or -1.
+// Erases the label region and writes the image, for a caller that already
+// holds the lock and the signals. 0 or -1.
 int32_t elabel_writeback_rewrite(uint8_t *image);
 
 #endif
