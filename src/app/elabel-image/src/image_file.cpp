@@ -8,46 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "elabel_file.h"
 #include "image_tool.h"
 
 namespace {
-
-int write_all(int fd, const uint8_t *bytes, size_t size)
-{
-    while (size > 0) {
-        const ssize_t n = write(fd, bytes, size);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return -errno;
-        }
-        bytes += n;
-        size -= static_cast<size_t>(n);
-    }
-    return 0;
-}
-
-// Makes a rename in the file's directory durable.
-int sync_dir_of(const char *path)
-{
-    char dir[PATH_MAX];
-    const char *slash = std::strrchr(path, '/');
-    if (slash == nullptr) {
-        std::strcpy(dir, ".");
-    } else {
-        const size_t len = slash == path ? 1 : static_cast<size_t>(slash - path);
-        std::memcpy(dir, path, len);
-        dir[len] = '\0';
-    }
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return -errno;
-    }
-    const int ret = fsync(fd) != 0 ? -errno : 0;
-    close(fd);
-    return ret;
-}
 
 // New files get the usual 0666 less the umask, as a shell redirection would.
 mode_t file_mode()
@@ -117,7 +81,7 @@ int image_write_file(const char *path, const uint8_t *bytes, size_t size)
     if (fd < 0) {
         return -errno;
     }
-    int ret = write_all(fd, bytes, size);
+    int ret = elabel_write_all(fd, bytes, size);
     if (ret == 0 && fchmod(fd, file_mode()) != 0) {
         ret = -errno;
     }
@@ -134,7 +98,7 @@ int image_write_file(const char *path, const uint8_t *bytes, size_t size)
         unlink(temp);
         return ret;
     }
-    return sync_dir_of(path);
+    return elabel_sync_parent(path);
 }
 
 int image_locate(image_file *file, long offset)

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "elabel_file.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -84,25 +85,6 @@ const char *decode(const uint8_t *record, size_t size, uint8_t *image)
     return nullptr;
 }
 
-bool write_all(int fd, const uint8_t *data, size_t len)
-{
-    while (len > 0) {
-        const ssize_t n = write(fd, data, len);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            if (n == 0) {
-                errno = EIO;
-            }
-            return false;
-        }
-        data += n;
-        len -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // Reads up to `max` bytes; the count read, or -1.
 ssize_t read_all(int fd, uint8_t *data, size_t max)
 {
@@ -123,17 +105,13 @@ ssize_t read_all(int fd, uint8_t *data, size_t max)
     return static_cast<ssize_t>(got);
 }
 
-int sync_dir(const char *dir)
+// Sets errno from a -errno result; true when there was none.
+bool ok_or_errno(int ret)
 {
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        return -1;
+    if (ret != 0) {
+        errno = -ret;
     }
-    const int r = fsync(fd);
-    const int saved = errno;
-    close(fd);
-    errno = saved;
-    return r;
+    return ret == 0;
 }
 
 // Makes the record directory, durably: a new directory's entry is synced in
@@ -143,19 +121,7 @@ int make_dir(const char *dir)
     if (mkdir(dir, 0700) != 0) {
         return errno == EEXIST ? 0 : -1;
     }
-    char parent[PATH_MAX_LEN];
-    const char *slash = std::strrchr(dir, '/');
-    if (slash == nullptr || slash == dir) {
-        return sync_dir(slash == dir ? "/" : ".");
-    }
-    const auto len = static_cast<size_t>(slash - dir);
-    if (len >= sizeof(parent)) {
-        errno = ENAMETOOLONG;
-        return -1;
-    }
-    std::memcpy(parent, dir, len);
-    parent[len] = '\0';
-    return sync_dir(parent);
+    return ok_or_errno(elabel_sync_parent(dir)) ? 0 : -1;
 }
 
 // The steps of storing; on failure `*step` names the one that failed.
@@ -173,7 +139,7 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
         return -1;
     }
     bool ok = true;
-    if (!write_all(fd, record, ELABEL_RECORD_LEN)) {
+    if (!ok_or_errno(elabel_write_all(fd, record, ELABEL_RECORD_LEN))) {
         *step = "write";
         ok = false;
     } else if (fsync(fd) != 0) {
@@ -194,7 +160,7 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
         return -1;
     }
     *step = "fsync directory";
-    return sync_dir(dir);
+    return ok_or_errno(elabel_sync_parent(paths.record)) ? 0 : -1;
 }
 
 } // namespace
@@ -262,9 +228,10 @@ int32_t elabel_record_remove()
                    std::strerror(errno));
         return -1;
     }
-    if (sync_dir(elabel_platform.record_dir) != 0) {
+    const int synced = elabel_sync_parent(paths.record);
+    if (synced != 0) {
         ELABEL_ERR("pending-write record %s removed, directory not synced: %s\n", paths.record,
-                   std::strerror(errno));
+                   std::strerror(-synced));
         return -1;
     }
     return 0;
