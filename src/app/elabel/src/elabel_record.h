@@ -45,8 +45,8 @@ const char *elabel_record_path();
 
 // Run by a load that holds the lock, before it reads the label: finishes a
 // write-back that was cut short, or discards a record that no longer applies.
-// -1 when the record could not be written to the device and stays: what the
-// device holds is then no label to read or to write back.
+// -1 when the record stays pending (not restored, or not readable for now):
+// what the device holds is then no label to read or to write back.
 int32_t elabel_record_recover();
 
 #endif
