@@ -214,7 +214,7 @@ void time_record(const std::string &dir, const char *where)
     double worst_ms = 0;
     for (int round = 0; round < RECORD_ROUNDS; ++round) {
         const auto start = std::chrono::steady_clock::now();
-        if (elabel_record_store(image.data()) != 0 || elabel_record_remove() != 0) {
+        if (elabel_record_store(image.data(), image.data(), false) != 0 || elabel_record_remove() != 0) {
             std::fprintf(stderr, "record calls failed in %s\n", dir.c_str());
             std::exit(1);
         }

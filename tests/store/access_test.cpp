@@ -160,8 +160,11 @@ TEST_F(UpdateTest, FailedEraseLeavesTheDeviceUnchanged)
     EXPECT_EQ(original, fake::label());
     EXPECT_EQ((Strings{"driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
                        "i2c_write_data error.\n",
-                       "driver_elabel_update|fail to driver_flash_eraseElectronicLabel\r\n"}),
+                       "driver_elabel_update|fail to driver_flash_eraseElectronicLabel\r\n",
+                       "settle_record|the device still holds the label it had; record " +
+                           fake::record_path() + " removed\n"}),
               messages());
+    EXPECT_FALSE(fake::record_exists());
 }
 
 TEST_F(UpdateTest, EraseBufferFillFailureWritesNothing)

@@ -1,6 +1,7 @@
 #include "fake_platform.h"
 
 #include <pthread.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -187,6 +188,60 @@ void log_line(int priority, const char *line)
     g.log.push_back(entry);
 }
 
+// The record's file calls, through the real ones unless a fault is set.
+bool file_fault(const char *call)
+{
+    g.file_calls.emplace_back(call);
+    const auto fault = g.file_faults.find(call);
+    if (fault == g.file_faults.end()) {
+        return false;
+    }
+    errno = fault->second;
+    return true;
+}
+
+int file_open(const char *path, int flags, mode_t mode)
+{
+    return file_fault("open") ? -1 : open(path, flags, mode);
+}
+
+ssize_t file_read(int fd, void *buffer, size_t count)
+{
+    return file_fault("read") ? -1 : read(fd, buffer, count);
+}
+
+ssize_t file_write(int fd, const void *buffer, size_t count)
+{
+    return file_fault("write") ? -1 : write(fd, buffer, count);
+}
+
+int file_sync(int fd)
+{
+    return file_fault("fsync") ? -1 : fsync(fd);
+}
+
+int file_close(int fd)
+{
+    const bool fail = file_fault("close");
+    close(fd);
+    return fail ? -1 : 0;
+}
+
+int file_rename(const char *from, const char *to)
+{
+    return file_fault("rename") ? -1 : std::rename(from, to);
+}
+
+int file_unlink(const char *path)
+{
+    return file_fault("unlink") ? -1 : unlink(path);
+}
+
+int file_mkdir(const char *path, mode_t mode)
+{
+    return file_fault("mkdir") ? -1 : mkdir(path, mode);
+}
+
 } // namespace
 
 void install()
@@ -198,9 +253,11 @@ void install()
         ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
     }
     g.record_dir = std::string(dir) + "/records";
-    elabel_platform = elabel_platform_ops{i2c_read,  i2c_write, copy,       fill,
-                                          alloc,     dealloc,   open_file,  lock_file,
-                                          close_file, sleep_us, log_line,   g.record_dir.c_str()};
+    elabel_platform = elabel_platform_ops{
+        i2c_read,  i2c_write, copy,      fill,       alloc,       dealloc,
+        open_file, lock_file, close_file, sleep_us,  log_line,    g.record_dir.c_str(),
+        file_open, file_read, file_write, file_sync, file_close,  file_rename,
+        file_unlink, file_mkdir};
 }
 
 void uninstall()

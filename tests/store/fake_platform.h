@@ -4,6 +4,7 @@
 #define FAKE_PLATFORM_H
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -62,6 +63,11 @@ struct state {
     std::vector<log_entry> log;
 
     std::string record_dir;  // a fresh directory for each test's pending-write record
+    // The record's file calls go to the real file system; a call named here
+    // ("open", "read", "write", "fsync", "close", "rename", "unlink", "mkdir")
+    // fails with the errno given instead, every time.
+    std::map<std::string, int> file_faults;
+    std::vector<std::string> file_calls;  // each file call, by name
 
     // A power cut: after this many 32-byte page writes (-1: never) the EEPROM's
     // contents go to cut_fd and the process ends on the spot.

@@ -52,10 +52,17 @@ std::string restored()
            fake::record_path() + ")\n";
 }
 
-std::string stale()
+std::string never_changed()
 {
     return "elabel_record_recover|pending-write record " + fake::record_path() +
-           " is stale: the label was changed since; record removed, label kept\n";
+           ": the write-back never changed the label; record removed\n";
+}
+
+// The record set aside, named after its checksum; the label left alone.
+std::string set_aside(const std::string &why)
+{
+    return "set_aside|pending-write record " + fake::record_path() + " " + why + "; set aside as " +
+           fake::record_path() + ".set-aside-";
 }
 
 void set_and_write_back()
@@ -124,13 +131,14 @@ TEST_F(RecordTest, WriteBackCutAtEveryPageEndsWithTheOldLabelOrTheNew)
         fake::put_label(OLD_LABEL);
         fake::run_cut_short(cut, set_and_write_back);
         ASSERT_TRUE(fake::record_exists()) << why;
-        // Before the first page the old label is still whole: the record is stale.
-        // After it, the record is written again, unless the device already holds
-        // all of it (the last pages of this label are zeros).
+        // Before the first page the old label is still whole: the write-back
+        // never changed it. After it, the record is written again, unless the
+        // device already holds all of it (the last pages of this label are zeros).
         const bool done = fake::label() == NEW_LABEL;
         const Bytes &expected = cut == 0 ? OLD_LABEL : NEW_LABEL;
         expect_whole_label_after_load(expected, why);
-        const Strings log = cut == 0 ? Strings{stale()} : done ? Strings{} : Strings{restored()};
+        const Strings log =
+            cut == 0 ? Strings{never_changed()} : done ? Strings{} : Strings{restored()};
         EXPECT_EQ(log, messages()) << why;
         EXPECT_EQ(cut == 0 || done ? 0 : 2, g.writes) << why;
     }
@@ -142,7 +150,7 @@ TEST_F(RecordTest, RestoreCutAtEveryPageIsFinishedByTheNextLoad)
     for (int cut = 0; cut <= WRITE_BACK_PAGES; ++cut) {
         const std::string why = "restore cut after page " + std::to_string(cut);
         fake::put_label(cut_write);
-        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
         fake::run_cut_short(cut, load);
         expect_whole_label_after_load(NEW_LABEL, why);
     }
@@ -155,7 +163,9 @@ TEST_F(RecordTest, RecordIsStoredBeforeTheEraseAndRemovedAfterTheWrite)
     fake::run_cut_short(0, [] { (void)driver_elabel_update(); });
     const Bytes record = record_bytes();
     ASSERT_EQ(ELABEL_RECORD_LEN, record.size());
-    EXPECT_EQ(Bytes(NEW_LABEL), Bytes(record.begin() + 16, record.begin() + 16 + ELABEL_DATA_LEN));
+    EXPECT_EQ(NEW_LABEL, Bytes(record.begin() + 20, record.begin() + 20 + ELABEL_DATA_LEN));
+    EXPECT_EQ(OLD_LABEL, Bytes(record.begin() + 20 + ELABEL_DATA_LEN,
+                               record.begin() + 20 + 2 * ELABEL_DATA_LEN));
     struct stat st {};
     ASSERT_EQ(0, stat(fake::record_path().c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
@@ -168,6 +178,9 @@ TEST_F(RecordTest, RecordIsStoredBeforeTheEraseAndRemovedAfterTheWrite)
     EXPECT_TRUE(g.log.empty());
 }
 
+// The device judged against the record's two images: what the write-back
+// leaves when cut is finished; its own labels end the record; anything else
+// sets the record aside and loads what the device holds.
 TEST_F(RecordTest, DeviceStatesAtLoad)
 {
     Bytes bad_item = NEW_LABEL;
@@ -181,30 +194,60 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     Bytes torn_page = prefix_then_zeros(NEW_LABEL, torn_at);
     std::fill(torn_page.begin() + torn_at, torn_page.begin() + torn_at + 32, 0xFF);
     ASSERT_TRUE(elabel_image_is_valid(torn_page.data()));
+    // The erase pass cut: zeros, a page half erased, the old label's rest.
+    Bytes cut_erase = OLD_LABEL;
+    std::fill(cut_erase.begin(), cut_erase.begin() + 600, 0);
+    // The old label with zeros written over its tail by other means.
+    Bytes zero_tail = OLD_LABEL;
+    std::fill(zero_tail.begin() + 2100, zero_tail.end(), 0);
+    const Bytes third = fake::make_image({{0x30, "third"}});
+    Bytes blank_with_magic(ELABEL_DATA_LEN, 0xFF);
+    std::copy(OLD_LABEL.begin(), OLD_LABEL.begin() + 4, blank_with_magic.begin());
+    const std::string foreign = "does not match what the device holds";
     const struct {
         const char *what;
         Bytes device;
         Bytes after;
-        Strings log;
+        std::string log;  // the first line, or its start
     } cases[] = {
-        {"the record itself", NEW_LABEL, NEW_LABEL, {}},
+        {"the record itself", NEW_LABEL, NEW_LABEL, ""},
+        {"the label it replaces", OLD_LABEL, OLD_LABEL, never_changed()},
         {"a write pass cut where the label still looks valid", cut_but_valid, NEW_LABEL,
-         {restored()}},
-        {"an erased region", Bytes(ELABEL_DATA_LEN, 0), NEW_LABEL, {restored()}},
-        {"an item that fails its check", bad_item, NEW_LABEL, {restored()}},
+         restored()},
+        {"an erased region", Bytes(ELABEL_DATA_LEN, 0), NEW_LABEL, restored()},
+        {"an erase pass cut", cut_erase, NEW_LABEL, restored()},
         {"a write pass cut inside a page's write cycle, where the label still looks valid",
-         torn_page, NEW_LABEL, {restored()}},
-        {"another valid label", OLD_LABEL, OLD_LABEL, {stale()}},
+         torn_page, NEW_LABEL, restored()},
+        {"an item that fails its check", bad_item, bad_item, set_aside(foreign)},
+        {"another valid label", third, third, set_aside(foreign)},
+        {"the old label with another tail", zero_tail, zero_tail, set_aside(foreign)},
+        // Loaded as any blank part is: the magic is written back, the rest as read.
+        {"a blank part", Bytes(ELABEL_DATA_LEN, 0xFF), blank_with_magic, set_aside(foreign)},
     };
     for (const auto &c : cases) {
         fake::put_label(c.device);
-        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
         g.writes_held_signals.clear();
-        expect_whole_label_after_load(c.after, c.what);
-        EXPECT_EQ(c.log, messages()) << c.what;
-        EXPECT_EQ(c.after != c.device ? 2 : 0, g.writes) << c.what;
+        g.log.clear();
+        g.writes = 0;
+        driver_elabel_init();
+        const bool restores = c.after != c.device;
+        EXPECT_EQ(c.after, fake::label()) << c.what;
+        EXPECT_FALSE(fake::record_exists()) << c.what;
+        const std::string first = g.log.empty() ? "" : messages()[0];
+        EXPECT_EQ(c.log.empty(), g.log.empty()) << c.what;
+        EXPECT_EQ(0u, first.find(c.log)) << c.what << ": " << first;
+        EXPECT_EQ(restores ? 2 : 0, g.writes) << c.what;
         EXPECT_EQ(std::vector<bool>(static_cast<size_t>(g.writes), true), g.writes_held_signals)
             << c.what;
+        const bool aside = c.log.rfind("set_aside|", 0) == 0;
+        EXPECT_EQ(aside, first.find("set-aside-") != std::string::npos) << c.what;
+        if (aside) {
+            const std::string path =
+                first.substr(first.find(" set aside as ") + 14, fake::record_path().size() + 19);
+            EXPECT_EQ(0, access(path.c_str(), F_OK)) << c.what << ": " << path;
+            EXPECT_EQ(0, unlink(path.c_str()));
+        }
     }
 }
 
@@ -212,7 +255,7 @@ TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
 {
     // The checksum is the standard CRC-32: its check value.
     EXPECT_EQ(0xCBF43926u, elabel_record_crc32(reinterpret_cast<const uint8_t *>("123456789"), 9));
-    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
     const Bytes good = record_bytes();
     auto with_crc = [](Bytes bytes) {
         put_le32(bytes, ELABEL_RECORD_LEN - 4, elabel_record_crc32(bytes.data(), ELABEL_RECORD_LEN - 4));
@@ -273,13 +316,13 @@ TEST_F(RecordTest, FailedWriteLeavesTheRecordAndTheNextLoadFinishesIt)
 TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
 {
     fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
-    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
     g.fail_writes = {1};  // the restore's erase
     EXPECT_EQ(-1, driver_elabel_init());
     EXPECT_EQ(nullptr, elabel_data);  // so nothing can be written back from it
     EXPECT_TRUE(fake::record_exists());
     EXPECT_EQ(1, g.writes);
-    EXPECT_EQ(1, g.reads);  // the record check's only
+    EXPECT_EQ(2, g.reads);  // the record check's and the restore's read-back
     EXPECT_EQ((Strings{
                   "driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
                   "i2c_write_data error.\n",
@@ -306,7 +349,7 @@ TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
 TEST_F(RecordTest, RecordUnreadableForNowIsKeptAndLoadsNothing)
 {
     fake::put_label(prefix_then_zeros(NEW_LABEL, 64));
-    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
     // Out of descriptors: the record cannot be opened, which says nothing about it.
     fake::run_cut_short(-1, [] {
         const int lowest_free = dup(0);
@@ -326,7 +369,7 @@ TEST_F(RecordTest, RecordUnreadableForNowIsKeptAndLoadsNothing)
 
 TEST_F(RecordTest, ClearDropsThePendingRecord)
 {
-    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data()));
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
     EXPECT_EQ(0, driver_elabel_clear());
     EXPECT_FALSE(fake::record_exists());
     g.log.clear();
@@ -356,7 +399,7 @@ TEST_F(RecordTest, RecordThatCannotBeStoredTakesAnOlderOneAway)
     ASSERT_EQ(0, driver_elabel_init());
     ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
     // A record left behind (its removal failed), and no room for a new one.
-    ASSERT_EQ(0, elabel_record_store(OLD_LABEL.data()));
+    ASSERT_EQ(0, elabel_record_store(OLD_LABEL.data(), OLD_LABEL.data(), false));
     ASSERT_EQ(0, mkdir((fake::record_path() + ".tmp").c_str(), 0700));
     g.log.clear();
     g.fail_writes = {2, 3, 4};

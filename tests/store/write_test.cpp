@@ -203,7 +203,8 @@ TEST_F(WriteTest, ClearZeroesTheDeviceAndResetsTheImage)
     EXPECT_EQ(fake::make_image(), image());
     EXPECT_EQ(Strings{"driver_elabel_clear|driver_elabel_clear: clear OK\r\n"}, messages());
     EXPECT_EQ(LOG_ERR, g.log[0].priority);
-    EXPECT_EQ(0, g.lock_opens - 1);  // no lock of its own
+    EXPECT_EQ(1, g.lock_opens - 1);  // its own lock, around the erase and its read-back
+    EXPECT_EQ(g.lock_opens, g.lock_closes);
 
     // The next load writes back zeros with the magic; the one after accepts 26 empty items.
     driver_elabel_release();

@@ -5,13 +5,14 @@
 #include "elabel_image.h"
 #include "elabel_names.h"
 #include "elabel_platform.h"
-#include "elabel_retry.h"
+#include "elabel_writeback.h"
 #include "image_tool.h"
 
 namespace {
 
 constexpr int READ_TRIES = 3;
 constexpr int BUSY_TRIES = 3;
+constexpr useconds_t BUSY_PAUSE_US = 1000;
 
 // Reads the label region as stored, under the lock: no check, no repair, no
 // write-back. 0; -8 the lock was not obtained; 1 every read failed.
@@ -39,17 +40,17 @@ int device_error(const char *what, int32_t ret)
     return IMAGE_DEVICE;
 }
 
-// Writes the image as the store's current label with the store's write-back.
-int32_t write_label(const uint8_t *label)
+// Writes the label with the store's write-back, which reads it back under the
+// same lock; tried again while another run holds the lock.
+int32_t write_label(const uint8_t *label, elabel_writeback *wb)
 {
-    auto *image = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
-    if (image == nullptr) {
-        return -4;
+    int32_t ret = -8;
+    for (int attempt = 0; attempt < BUSY_TRIES && ret == -8; ++attempt) {
+        ret = elabel_writeback_run(wb, label);
+        if (ret == -8) {
+            elabel_platform.sleep_us(BUSY_PAUSE_US);
+        }
     }
-    std::memcpy(image, label, ELABEL_DATA_LEN);
-    elabel_data = image;
-    const int32_t ret = elabel_retry_while_busy(driver_elabel_update, BUSY_TRIES);
-    driver_elabel_release();
     return ret;
 }
 
@@ -102,17 +103,16 @@ int image_program_run(const image_options &opt)
         image_error("%s: not programmed: the label does not check", path);
         return IMAGE_INVALID;
     }
-    int32_t ret = write_label(label);
-    if (ret != 0) {
+    static elabel_writeback wb;
+    const int32_t ret = write_label(label, &wb);
+    if (ret == -8 || wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
     }
-    uint8_t back[ELABEL_DATA_LEN];
-    ret = read_label(back);
-    if (ret != 0) {
+    if (!wb.read_back) {
         return device_error("reading back", ret);
     }
-    if (std::memcmp(label, back, ELABEL_DATA_LEN) != 0) {
-        report_difference(path, label, back);
+    if (ret != 0) {
+        report_difference(path, label, wb.back);
         return IMAGE_MISMATCH;
     }
     return IMAGE_OK;

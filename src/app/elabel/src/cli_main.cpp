@@ -1,7 +1,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "elabel.h"
+#include "elabel_lock.h"
 #include "elabel_cli.h"
 #include "elabel_log.h"
 #include "quellix.h"
@@ -34,10 +34,11 @@ int32_t run_get(const char *id_text)
 
 extern "C" int32_t elabel_main(int argc, char *argv[])
 {
-    int32_t ret = 0;
+    const elabel_lock_hold hold(argc == 4 && std::strcmp(argv[1], "set") == 0);
     if (driver_elabel_init() != 0) {
         ELABEL_ERR("driver_elabel_init failed.\n");
     }
+    int32_t ret = 0;
     switch (argc) {
     case 1:
         elabel_usage();

@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "elabel.h"
+#include "elabel_lock.h"
 #include "elabel_cli.h"
 #include "elabel_log.h"
 #include "elabel_retry.h"
@@ -40,8 +40,7 @@ extern "C" int32_t elabel_parse_item_id(const char *text, int32_t *out)
     if (!all_hex_digits(text + 2)) {
         return -1;
     }
-    // Converted at 64 bits everywhere, so that a 32-bit build keeps the same
-    // low 32 bits as the 64-bit board.
+    // At 64 bits everywhere: a 32-bit build keeps the 64-bit board's low 32 bits.
     char *end = nullptr;
     const long long value = std::strtoll(text, &end, 16);
     *out = static_cast<int32_t>(static_cast<uint32_t>(static_cast<unsigned long long>(value)));
@@ -50,6 +49,7 @@ extern "C" int32_t elabel_parse_item_id(const char *text, int32_t *out)
 
 extern "C" int32_t elabel_set_run(char *argv[])
 {
+    const elabel_lock_hold hold(true);  // one lock from the load to the end of the write-back
     if (elabel_data == nullptr) {
         const int32_t ret = elabel_retry_while_busy(driver_elabel_init, BUSY_TRIES);
         if (ret != 0) {

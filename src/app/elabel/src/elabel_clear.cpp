@@ -1,9 +1,9 @@
 #include "elabel_log.h"
 #include "elabel_platform.h"
-#include "elabel_record.h"
+#include "elabel_writeback.h"
 extern "C" int32_t driver_elabel_clear(void)
 {
-    (void)elabel_record_remove();  // so that the next load does not undo the clear
+    // The image goes back to its defaults, the region is erased under the lock.
     if (elabel_data != nullptr) {
         if (elabel_platform.fill(elabel_data, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN) != 0) {
             ELABEL_ERR("driver_elabel_clear memset_s error.\n");
@@ -11,9 +11,9 @@ extern "C" int32_t driver_elabel_clear(void)
         }
         (void)driver_elabel_set_default();
     }
-    if (driver_flash_eraseElectronicLabel() != 0) {
+    if (const int32_t ret = elabel_writeback_clear(); ret != 0) {
         ELABEL_ERR("driver_elabel_clear: fail to erase flash\r\n");
-        return -1;
+        return ret;
     }
     ELABEL_ERR("driver_elabel_clear: clear OK\r\n");
     return 0;

@@ -2,15 +2,16 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
+#include "elabel_platform.h"
+
 int elabel_write_all(int fd, const uint8_t *data, size_t len)
 {
     while (len > 0) {
-        const ssize_t n = write(fd, data, len);
+        const ssize_t n = elabel_platform.file_write(fd, data, len);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -24,6 +25,25 @@ int elabel_write_all(int fd, const uint8_t *data, size_t len)
         len -= static_cast<size_t>(n);
     }
     return 0;
+}
+
+ssize_t elabel_read_all(int fd, uint8_t *data, size_t max)
+{
+    size_t got = 0;
+    while (got < max) {
+        const ssize_t n = elabel_platform.file_read(fd, data + got, max - got);
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        if (n < 0) {
+            return -1;
+        }
+        if (n == 0) {
+            break;
+        }
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
 }
 
 int elabel_sync_parent(const char *path)
@@ -40,11 +60,11 @@ int elabel_sync_parent(const char *path)
         std::memcpy(dir, path, len);
         dir[len] = '\0';
     }
-    const int fd = open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int fd = elabel_platform.file_open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) {
         return -errno;
     }
-    const int ret = fsync(fd) != 0 ? -errno : 0;
-    close(fd);
+    const int ret = elabel_platform.file_sync(fd) != 0 ? -errno : 0;
+    elabel_platform.file_close(fd);
     return ret;
 }

@@ -1,4 +1,4 @@
-#include "elabel.h"
+#include "elabel_known.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -9,14 +9,14 @@ constexpr int WRITE_TRIES = 3;
 constexpr useconds_t WRITE_RETRY_PAUSE_US = 1;
 
 // The bus address byte as the platform library takes it: 0xA0 is -96.
-constexpr int8_t eeprom_address()
-{
-    return static_cast<int8_t>(ELABEL_I2C_ADDR - 0x100);
-}
+constexpr int8_t EEPROM_ADDRESS = static_cast<int8_t>(ELABEL_I2C_ADDR - 0x100);
+uint8_t erase_buffer[ERASE_BUFFER_LEN];
 
+// Every write changes the region, or may have: what was known of it is gone.
 int32_t write_label(uint8_t *buffer, uint32_t length)
 {
-    return elabel_platform.i2c_write(ELABEL_I2C_DEV, eeprom_address(), ELABEL_FLASH_OFFSET, buffer,
+    elabel_known_forget();
+    return elabel_platform.i2c_write(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
                                      length);
 }
 
@@ -24,22 +24,22 @@ int32_t write_label(uint8_t *buffer, uint32_t length)
 
 extern "C" int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length)
 {
-    if (elabel_platform.i2c_read(ELABEL_I2C_DEV, eeprom_address(), ELABEL_FLASH_OFFSET, buffer,
+    if (elabel_platform.i2c_read(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
                                  length) < 0) {
         ELABEL_ERR("[driver_flash_readElectronicLabel] i2c_read_data error.\n");
         return 1;
     }
+    elabel_known_note(buffer, length);
     return 0;
 }
 
 extern "C" int32_t driver_flash_eraseElectronicLabel(void)
 {
-    uint8_t zeros[ERASE_BUFFER_LEN];
-    if (elabel_platform.fill(zeros, sizeof(zeros), 0, sizeof(zeros)) != 0) {
+    if (elabel_platform.fill(erase_buffer, sizeof(erase_buffer), 0, sizeof(erase_buffer)) != 0) {
         ELABEL_ERR("memset_s error.\n");
         return -1;
     }
-    if (write_label(zeros, ELABEL_DATA_LEN) < 0) {
+    if (write_label(erase_buffer, ELABEL_DATA_LEN) < 0) {
         ELABEL_ERR("[driver_flash_eraseElectronicLabel] i2c_write_data error.\n");
         return -1;
     }

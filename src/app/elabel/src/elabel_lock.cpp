@@ -1,6 +1,6 @@
 #include <fcntl.h>
 
-#include "elabel.h"
+#include "elabel_lock.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -30,8 +30,8 @@ bool try_lock(int fd)
 
 extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
 {
-    if (fd_out == nullptr) {
-        return -1;
+    if (fd_out == nullptr || elabel_lock_held()) {  // a lock this process holds nests at once
+        return fd_out == nullptr ? -1 : elabel_lock_nest(fd_out);
     }
     const int fd = elabel_platform.open_file(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
@@ -42,7 +42,7 @@ extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
     for (uint32_t pass = 0; pass < tries; ++pass) {
         for (int request = 0; request < REQUESTS_PER_PASS; ++request) {
             if (try_lock(fd)) {
-                return 0;
+                return elabel_lock_took(fd);
             }
         }
         elabel_platform.sleep_us(PASS_PAUSE_US);
@@ -56,6 +56,9 @@ extern "C" int32_t elabel_set_unlock(int32_t fd)
     if (fd < 0) {
         ELABEL_ERR("elabel_set_unlock:fd is 0.");
         return -1;
+    }
+    if (elabel_lock_leave()) {
+        return 0;  // an inner level: the lock stays held
     }
     struct flock lock = whole_file(F_UNLCK);
     (void)elabel_platform.lock_file(fd, F_SETLK, &lock);

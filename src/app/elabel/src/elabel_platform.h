@@ -26,6 +26,15 @@ struct elabel_platform_ops {
     int (*sleep_us)(useconds_t usec);
     void (*log_line)(int priority, const char *line);
     const char *record_dir;  // where the pending-write record lives; nullptr: no record
+    // The pending-write record's files; each returns what the system call does, errno set.
+    int (*file_open)(const char *path, int flags, mode_t mode);
+    ssize_t (*file_read)(int fd, void *buffer, size_t count);
+    ssize_t (*file_write)(int fd, const void *buffer, size_t count);
+    int (*file_sync)(int fd);
+    int (*file_close)(int fd);
+    int (*file_rename)(const char *from, const char *to);
+    int (*file_unlink)(const char *path);
+    int (*file_mkdir)(const char *path, mode_t mode);
 };
 
 extern elabel_platform_ops elabel_platform;

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -14,14 +13,18 @@
 
 namespace {
 
-constexpr uint8_t FORMAT_TAG[8] = {'E', 'L', 'A', 'B', 'P', 'W', 'R', '1'};
+constexpr uint8_t FORMAT_TAG[8] = {'E', 'L', 'A', 'B', 'P', 'W', 'R', '2'};
+// The first format held the image alone.
+constexpr uint8_t EARLIER_TAG[8] = {'E', 'L', 'A', 'B', 'P', 'W', 'R', '1'};
 constexpr size_t LENGTH_AT = 8;
 constexpr size_t OFFSET_AT = 12;
-constexpr size_t IMAGE_AT = 16;
-constexpr size_t CRC_AT = IMAGE_AT + ELABEL_DATA_LEN;
+constexpr size_t FLAGS_AT = 16;
+constexpr size_t IMAGE_AT = 20;
+// The replaced state is a write-back cut short, which this one (a restore) finishes.
+constexpr uint32_t FLAG_RESTORE = 1;
+constexpr size_t REPLACED_AT = IMAGE_AT + ELABEL_DATA_LEN;
+constexpr size_t CRC_AT = REPLACED_AT + ELABEL_DATA_LEN;
 static_assert(CRC_AT + 4 == ELABEL_RECORD_LEN, "record layout");
-
-constexpr size_t PATH_MAX_LEN = 512;
 
 // The record, or its directory, is not there.
 bool is_absent(int err)
@@ -29,17 +32,15 @@ bool is_absent(int err)
     return err == ENOENT || err == ENOTDIR;
 }
 
-// Errors that say nothing about the record itself: a later load may read it.
-bool is_passing(int err)
-{
-    return err == EMFILE || err == ENFILE || err == ENOMEM || err == EIO || err == EINTR ||
-           err == EAGAIN;
-}
-
 struct record_paths {
-    char record[PATH_MAX_LEN];
-    char temp[PATH_MAX_LEN];
+    char record[ELABEL_RECORD_PATH_MAX];
+    char temp[ELABEL_RECORD_PATH_MAX];
 };
+
+bool fits(int n, size_t size)
+{
+    return n > 0 && static_cast<size_t>(n) < size;
+}
 
 // False when records are off (no directory) or the path does not fit.
 bool make_paths(record_paths *paths)
@@ -48,25 +49,36 @@ bool make_paths(record_paths *paths)
     if (dir == nullptr) {
         return false;
     }
-    const int a = std::snprintf(paths->record, sizeof(paths->record), "%s/%s", dir,
-                                ELABEL_RECORD_NAME);
-    const int b = std::snprintf(paths->temp, sizeof(paths->temp), "%s/%s.tmp", dir,
-                                ELABEL_RECORD_NAME);
-    return a > 0 && static_cast<size_t>(a) < sizeof(paths->record) && b > 0 &&
-           static_cast<size_t>(b) < sizeof(paths->temp);
+    return fits(std::snprintf(paths->record, sizeof(paths->record), "%s/%s", dir,
+                              ELABEL_RECORD_NAME),
+                sizeof(paths->record)) &&
+           fits(std::snprintf(paths->temp, sizeof(paths->temp), "%s/%s.tmp", dir,
+                              ELABEL_RECORD_NAME),
+                sizeof(paths->temp));
 }
 
-void encode(uint8_t *record, const uint8_t *image)
+void encode(uint8_t *record, const uint8_t *image, const uint8_t *replaced, bool restore)
 {
     std::memcpy(record, FORMAT_TAG, sizeof(FORMAT_TAG));
     elabel_put_le32(record + LENGTH_AT, ELABEL_DATA_LEN);
     elabel_put_le32(record + OFFSET_AT, ELABEL_FLASH_OFFSET);
+    elabel_put_le32(record + FLAGS_AT, restore ? FLAG_RESTORE : 0);
     std::memcpy(record + IMAGE_AT, image, ELABEL_DATA_LEN);
+    std::memcpy(record + REPLACED_AT, replaced, ELABEL_DATA_LEN);
     elabel_put_le32(record + CRC_AT, elabel_record_crc32(record, CRC_AT));
 }
 
+// An earlier record is recognised by its tag and size alone: it is never
+// replayed, only set aside.
+bool is_earlier(const uint8_t *record, size_t size)
+{
+    constexpr size_t EARLIER_LEN = 8 + 4 + 4 + ELABEL_DATA_LEN + 4;
+    return size == EARLIER_LEN && std::memcmp(record, EARLIER_TAG, sizeof(EARLIER_TAG)) == 0 &&
+           elabel_get_le32(record + size - 4) == elabel_record_crc32(record, size - 4);
+}
+
 // nullptr for an intact record, else what is wrong with it.
-const char *decode(const uint8_t *record, size_t size, uint8_t *image)
+const char *decode(const uint8_t *record, size_t size, elabel_record *out)
 {
     if (size != ELABEL_RECORD_LEN) {
         return "wrong size";
@@ -81,28 +93,14 @@ const char *decode(const uint8_t *record, size_t size, uint8_t *image)
         elabel_get_le32(record + OFFSET_AT) != ELABEL_FLASH_OFFSET) {
         return "not this label's length and offset";
     }
-    std::memcpy(image, record + IMAGE_AT, ELABEL_DATA_LEN);
-    return nullptr;
-}
-
-// Reads up to `max` bytes; the count read, or -1.
-ssize_t read_all(int fd, uint8_t *data, size_t max)
-{
-    size_t got = 0;
-    while (got < max) {
-        const ssize_t n = read(fd, data + got, max - got);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n < 0) {
-            return -1;
-        }
-        if (n == 0) {
-            break;
-        }
-        got += static_cast<size_t>(n);
+    const uint32_t flags = elabel_get_le32(record + FLAGS_AT);
+    if ((flags & ~FLAG_RESTORE) != 0) {
+        return "unknown flags";
     }
-    return static_cast<ssize_t>(got);
+    out->restore = flags == FLAG_RESTORE;
+    std::memcpy(out->image, record + IMAGE_AT, ELABEL_DATA_LEN);
+    std::memcpy(out->replaced, record + REPLACED_AT, ELABEL_DATA_LEN);
+    return nullptr;
 }
 
 // Sets errno from a -errno result; true when there was none.
@@ -118,7 +116,7 @@ bool ok_or_errno(int ret)
 // its parent too.
 int make_dir(const char *dir)
 {
-    if (mkdir(dir, 0700) != 0) {
+    if (elabel_platform.file_mkdir(dir, 0700) != 0) {
         return errno == EEXIST ? 0 : -1;
     }
     return ok_or_errno(elabel_sync_parent(dir)) ? 0 : -1;
@@ -127,14 +125,14 @@ int make_dir(const char *dir)
 // The steps of storing; on failure `*step` names the one that failed.
 int write_record(const record_paths &paths, const uint8_t *record, const char **step)
 {
-    const char *dir = elabel_platform.record_dir;
     *step = "mkdir";
-    if (make_dir(dir) != 0) {
+    if (make_dir(elabel_platform.record_dir) != 0) {
         return -1;
     }
     *step = "create";
-    (void)unlink(paths.temp);
-    const int fd = open(paths.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    (void)elabel_platform.file_unlink(paths.temp);
+    const int fd = elabel_platform.file_open(
+        paths.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return -1;
     }
@@ -142,12 +140,12 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
     if (!ok_or_errno(elabel_write_all(fd, record, ELABEL_RECORD_LEN))) {
         *step = "write";
         ok = false;
-    } else if (fsync(fd) != 0) {
+    } else if (elabel_platform.file_sync(fd) != 0) {
         *step = "fsync";
         ok = false;
     }
     const int saved = errno;
-    if (close(fd) != 0 && ok) {
+    if (elabel_platform.file_close(fd) != 0 && ok) {
         *step = "close";
         return -1;
     }
@@ -156,7 +154,7 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
         return -1;
     }
     *step = "rename";
-    if (rename(paths.temp, paths.record) != 0) {
+    if (elabel_platform.file_rename(paths.temp, paths.record) != 0) {
         return -1;
     }
     *step = "fsync directory";
@@ -183,7 +181,7 @@ const char *elabel_record_path()
     return make_paths(&paths) ? paths.record : "(none)";
 }
 
-int32_t elabel_record_store(const uint8_t *image)
+int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool restore)
 {
     if (elabel_platform.record_dir == nullptr) {
         return 0;
@@ -193,8 +191,8 @@ int32_t elabel_record_store(const uint8_t *image)
         ELABEL_ERR("pending-write record not stored (path too long); writing back without it\n");
         return -1;
     }
-    uint8_t record[ELABEL_RECORD_LEN];
-    encode(record, image);
+    static uint8_t record[ELABEL_RECORD_LEN];
+    encode(record, image, replaced, restore);
     const char *step = "";
     if (write_record(paths, record, &step) == 0) {
         return 0;
@@ -206,9 +204,10 @@ int32_t elabel_record_store(const uint8_t *image)
                    paths.record, std::strerror(err));
         return -1;
     }
-    (void)unlink(paths.temp);
-    // An older record left behind must not be taken for this write-back's.
-    (void)unlink(paths.record);
+    (void)elabel_platform.file_unlink(paths.temp);
+    if (!restore) {
+        (void)elabel_platform.file_unlink(paths.record);
+    }
     ELABEL_ERR("pending-write record %s not stored (%s: %s); writing back without it\n",
                paths.record, step, std::strerror(err));
     return -1;
@@ -220,7 +219,7 @@ int32_t elabel_record_remove()
     if (!make_paths(&paths)) {
         return 0;
     }
-    if (unlink(paths.record) != 0) {
+    if (elabel_platform.file_unlink(paths.record) != 0) {
         if (is_absent(errno)) {
             return 0;
         }
@@ -237,29 +236,51 @@ int32_t elabel_record_remove()
     return 0;
 }
 
-elabel_record_state elabel_record_read(uint8_t *image, const char **why)
+int32_t elabel_record_set_aside(const elabel_record *record, char *aside)
+{
+    record_paths paths;
+    if (!make_paths(&paths)) {
+        return -1;
+    }
+    // Named after the record's own checksum, so that records set aside keep apart.
+    if (!fits(std::snprintf(aside, ELABEL_RECORD_PATH_MAX, "%s.set-aside-%08x", paths.record,
+                            static_cast<unsigned>(record->crc)),
+              ELABEL_RECORD_PATH_MAX) ||
+        elabel_platform.file_rename(paths.record, aside) != 0) {
+        return -1;
+    }
+    return elabel_sync_parent(paths.record) == 0 ? 0 : -1;
+}
+
+elabel_record_state elabel_record_read(elabel_record *out, const char **why)
 {
     record_paths paths;
     if (!make_paths(&paths)) {
         return elabel_record_state::none;
     }
-    const int fd = open(paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    const int fd = elabel_platform.file_open(paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
     if (fd < 0) {
         if (is_absent(errno)) {
             return elabel_record_state::none;
         }
         *why = std::strerror(errno);
-        return is_passing(errno) ? elabel_record_state::unreadable : elabel_record_state::damaged;
+        return elabel_record_state::unreadable;
     }
     // One byte more than a record, so that a longer file shows.
-    uint8_t record[ELABEL_RECORD_LEN + 1];
-    const ssize_t got = read_all(fd, record, sizeof(record));
+    static uint8_t record[ELABEL_RECORD_LEN + 1];
+    const ssize_t got = elabel_read_all(fd, record, sizeof(record));
     const int err = errno;
-    close(fd);
+    elabel_platform.file_close(fd);
     if (got < 0) {
         *why = std::strerror(err);
-        return is_passing(err) ? elabel_record_state::unreadable : elabel_record_state::damaged;
+        return elabel_record_state::unreadable;
     }
-    *why = decode(record, static_cast<size_t>(got), image);
+    const auto size = static_cast<size_t>(got);
+    out->crc = size >= 4 ? elabel_get_le32(record + size - 4) : 0;
+    if (is_earlier(record, size)) {
+        *why = "written by an earlier version, without the label it replaces";
+        return elabel_record_state::earlier;
+    }
+    *why = decode(record, size, out);
     return *why == nullptr ? elabel_record_state::intact : elabel_record_state::damaged;
 }

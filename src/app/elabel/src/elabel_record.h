@@ -1,7 +1,8 @@
-// The pending-write record: a durable copy of the image a write-back is about
-// to store, kept in a file from before the erase until the device holds the
-// image. A write-back cut short (a crash, a power loss, a failed write) leaves
-// it behind, and the next load finishes the job from it.
+// The pending-write record: a durable note of one write-back, the image it
+// writes and the label it replaces, kept in a file from before the erase until
+// the device was read back holding the image. A write-back cut short (a crash,
+// a power loss, a failed write) leaves it behind, and the next load judges the
+// device against both images to finish the job, or to let it be.
 #ifndef ELABEL_RECORD_H
 #define ELABEL_RECORD_H
 
@@ -16,35 +17,54 @@
 #endif
 #define ELABEL_RECORD_NAME "pending-label"
 
-// Format tag, image length, EEPROM offset, image, CRC-32 of all that.
-constexpr size_t ELABEL_RECORD_LEN = 8 + 4 + 4 + ELABEL_DATA_LEN + 4;
+// Format tag, image length, EEPROM offset, flags, the image, the replaced
+// label, CRC-32 of all that.
+constexpr size_t ELABEL_RECORD_LEN = 8 + 4 + 4 + 4 + 2 * ELABEL_DATA_LEN + 4;
 
 // CRC-32 (IEEE 802.3, reflected), the record's checksum; a bit at a time is
 // plenty for one record.
 uint32_t elabel_record_crc32(const uint8_t *data, size_t len);
 
-// Stores the image (ELABEL_DATA_LEN bytes) as the record: a temporary file
-// written and synced, renamed over the record, then the directory synced.
-// 0, or -1 after logging why.
-int32_t elabel_record_store(const uint8_t *image);
+// Stores the record of a write-back of `image` over `replaced` (each
+// ELABEL_DATA_LEN bytes): a temporary file written and synced, renamed over the
+// record, then the directory synced. 0, or -1 after logging why. A `restore`
+// finishes an earlier write-back: `replaced` is the state that one was cut in,
+// still to be finished should this one never change the device. When storing
+// fails, an older record is removed (it must not be taken for this
+// write-back's), except by a restore, which keeps the record it finishes.
+int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool restore);
 
 // Removes the record, if there is one, and syncs the directory. 0, or -1
 // after logging why.
 int32_t elabel_record_remove();
 
-// damaged: the file is not a record of this label (removed when found);
-// unreadable: it could not be read for now (kept for a later load).
-enum class elabel_record_state { none, intact, damaged, unreadable };
+struct elabel_record {
+    uint8_t image[ELABEL_DATA_LEN];
+    uint8_t replaced[ELABEL_DATA_LEN];
+    bool restore;  // `replaced` is a cut state, not a label to keep
+    uint32_t crc;  // the file's own checksum field, which names it when set aside
+};
 
-// Reads the record's image into `image`. For a damaged or unreadable record,
-// `*why` says what is wrong.
-elabel_record_state elabel_record_read(uint8_t *image, const char **why);
+// Renames the record (as read into `record`) to a name of its own in the same
+// directory, where no load takes it up again, and syncs the directory. 0 with
+// the new path in `aside` (ELABEL_RECORD_PATH_MAX bytes), or -1.
+constexpr size_t ELABEL_RECORD_PATH_MAX = 512;
+int32_t elabel_record_set_aside(const elabel_record *record, char *aside);
+
+// damaged: the file is not a record of this label (its size, tag, checksum,
+// length or offset); earlier: a record of an earlier format, which does not
+// say what it replaced; unreadable: an error opening or reading it, which says
+// nothing about the record (kept for a later load).
+enum class elabel_record_state { none, intact, damaged, earlier, unreadable };
+
+// Reads the record. For a damaged or unreadable record, `*why` says what is wrong.
+elabel_record_state elabel_record_read(elabel_record *record, const char **why);
 
 // The record's path, for messages.
 const char *elabel_record_path();
 
 // Run by a load that holds the lock, before it reads the label: finishes a
-// write-back that was cut short, or discards a record that no longer applies.
+// write-back that was cut short, or lets a record that does not apply go.
 // -1 when the record stays pending (not restored, or not readable for now):
 // what the device holds is then no label to read or to write back.
 int32_t elabel_record_recover();

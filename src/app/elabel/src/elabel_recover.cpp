@@ -1,4 +1,4 @@
-#include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "elabel_log.h"
@@ -10,29 +10,6 @@ namespace {
 
 constexpr int READ_TRIES = 3;
 
-// EEPROM pages are at most this long, and the label starts on such a boundary.
-constexpr size_t LARGEST_PAGE = 256;
-static_assert(ELABEL_FLASH_OFFSET % LARGEST_PAGE == 0, "the label starts on a page");
-
-// A write pass cut short leaves the record's bytes up to some page, that page
-// as the cut left it (a write cycle cut short leaves any bytes), and the
-// erase's zeros after it. That can look like a valid label.
-bool is_cut_short_copy(const uint8_t *device, const uint8_t *record)
-{
-    size_t same = 0;
-    while (same < ELABEL_DATA_LEN && device[same] == record[same]) {
-        ++same;
-    }
-    const size_t page_end = std::min<size_t>((same / LARGEST_PAGE + 1) * LARGEST_PAGE,
-                                             ELABEL_DATA_LEN);
-    for (size_t i = page_end; i < ELABEL_DATA_LEN; ++i) {
-        if (device[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool read_device(uint8_t *device)
 {
     for (int attempt = 0; attempt < READ_TRIES; ++attempt) {
@@ -43,37 +20,79 @@ bool read_device(uint8_t *device)
     return false;
 }
 
-enum class settled { kept_unchecked, removed, stale, restored, kept_unrestored };
+enum class settled {
+    kept_unchecked, removed, unchanged, restored, kept_unrestored, foreign, unwritable
+};
 
-// Compares the device with an intact record, then restores, keeps or drops it.
-settled settle(uint8_t *record)
+// Finishes the record's write-back from the cut state the device holds: a
+// write-back of the same image over that state (its record says so, should the
+// restore be cut in turn), read back. A device that took the passes without an
+// error and still does not hold the image will not do better next time: the
+// record is set aside then.
+settled restore(elabel_record *record, const uint8_t *device)
+{
+    elabel_writeback wb{};
+    wb.restoring = true;
+    std::memcpy(wb.replaced, device, ELABEL_DATA_LEN);
+    if (elabel_writeback_begin(&wb, record->image) != 0) {
+        return settled::kept_unrestored;  // cannot happen: the load holds the lock
+    }
+    elabel_writeback_passes(&wb);
+    if (elabel_writeback_end(&wb) == 0) {
+        (void)elabel_record_remove();
+        return settled::restored;
+    }
+    return wb.failed == elabel_pass::none && wb.read_back ? settled::unwritable
+                                                           : settled::kept_unrestored;
+}
+
+// Judges the device against an intact record, then restores, keeps, removes
+// or sets it aside.
+settled settle(elabel_record *record)
 {
     uint8_t device[ELABEL_DATA_LEN];
     if (!read_device(device)) {
         return settled::kept_unchecked;
     }
-    if (std::memcmp(device, record, ELABEL_DATA_LEN) == 0) {
+    switch (elabel_judge(device, record->image, record->replaced)) {
+    case elabel_region::written:
         (void)elabel_record_remove();
         return settled::removed;
+    case elabel_region::replaced:
+        if (!record->restore) {
+            (void)elabel_record_remove();
+            return settled::unchanged;
+        }
+        return restore(record, device);  // a restore that never began: its job is still there
+    case elabel_region::cut:
+        return restore(record, device);
+    case elabel_region::other:
+        break;
     }
-    if (elabel_image_is_valid(device) && !is_cut_short_copy(device, record)) {
-        (void)elabel_record_remove();
-        return settled::stale;
+    return settled::foreign;
+}
+
+// Moves the record out of the way of later loads, for service; 0 when it is gone.
+int32_t set_aside(const elabel_record *record, const char *why)
+{
+    char aside[ELABEL_RECORD_PATH_MAX];
+    if (elabel_record_set_aside(record, aside) != 0) {
+        ELABEL_ERR("pending-write record %s %s; not set aside: %s\n", elabel_record_path(), why,
+                   std::strerror(errno));
+        return elabel_record_remove();
     }
-    if (elabel_writeback_rewrite(record) != 0) {
-        return settled::kept_unrestored;
-    }
-    (void)elabel_record_remove();
-    return settled::restored;
+    ELABEL_ERR("pending-write record %s %s; set aside as %s, label kept\n", elabel_record_path(),
+               why, aside);
+    return 0;
 }
 
 } // namespace
 
 int32_t elabel_record_recover()
 {
-    uint8_t record[ELABEL_DATA_LEN];
+    static elabel_record record;
     const char *why = nullptr;
-    switch (elabel_record_read(record, &why)) {
+    switch (elabel_record_read(&record, &why)) {
     case elabel_record_state::none:
         return 0;
     case elabel_record_state::unreadable:
@@ -84,32 +103,44 @@ int32_t elabel_record_recover()
         (void)elabel_record_remove();
         ELABEL_ERR("pending-write record %s discarded: %s\n", elabel_record_path(), why);
         return 0;
+    case elabel_record_state::earlier:
+        (void)set_aside(&record, why);
+        return 0;
     case elabel_record_state::intact:
         break;
     }
-    // A restore is a write-back: nothing may end it before the record is gone.
+    // A restore is a write-back: nothing may end it before the record is settled.
     elabel_held_signals signals;
     elabel_hold_signals(&signals);
-    const settled outcome = settle(record);
+    const settled outcome = settle(&record);
     const char *path = elabel_record_path();
+    int32_t ret = 0;
     switch (outcome) {
     case settled::kept_unchecked:
         ELABEL_ERR("label not checked against the unfinished write-back; record %s kept\n", path);
+        ret = -1;
         break;
-    case settled::stale:
-        ELABEL_ERR("pending-write record %s is stale: the label was changed since; record "
-                   "removed, label kept\n",
+    case settled::unchanged:
+        ELABEL_ERR("pending-write record %s: the write-back never changed the label; record "
+                   "removed\n",
                    path);
         break;
     case settled::kept_unrestored:
         ELABEL_ERR("label not restored from the unfinished write-back; record %s kept\n", path);
+        ret = -1;
         break;
     case settled::restored:
         ELABEL_ERR("label restored from an unfinished write-back (record %s)\n", path);
+        break;
+    case settled::foreign:
+        (void)set_aside(&record, "does not match what the device holds");
+        break;
+    case settled::unwritable:
+        (void)set_aside(&record, "not restored: the device read back other than written");
         break;
     case settled::removed:
         break;
     }
     elabel_release_signals(&signals);
-    return outcome == settled::kept_unchecked || outcome == settled::kept_unrestored ? -1 : 0;
+    return ret;
 }

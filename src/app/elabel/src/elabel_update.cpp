@@ -23,15 +23,15 @@ extern "C" int32_t driver_elabel_update(void)
         ELABEL_ERR("driver_elabel bus busy.\n");
         return -8;
     }
-    int32_t ret = 0;
-    if (driver_flash_eraseElectronicLabel() != 0) {
+    elabel_writeback_passes(&wb);
+    if (wb.failed == elabel_pass::erase) {
         ELABEL_ERR("fail to driver_flash_eraseElectronicLabel\r\n");
-        ret = -1;
-    } else if (driver_flash_writElectronicLabel(elabel_bak, ELABEL_DATA_LEN) != 0) {
-        ELABEL_ERR("fail to driver_flash_writElectronicLabel\r\n");
-        ret = -1;
     }
-    elabel_writeback_end(&wb, ret);
+    if (wb.failed == elabel_pass::write) {
+        ELABEL_ERR("fail to driver_flash_writElectronicLabel\r\n");
+    }
+    // Done only when the device was read back holding the copy.
+    const int32_t ret = elabel_writeback_end(&wb);
     elabel_platform.dealloc(elabel_bak);
     return ret;
 }
