@@ -42,11 +42,54 @@ TEST_F(SimApi, AdapterWithoutFunctionsOrWithShortCountsFails)
 
 TEST_F(SimApi, MalformedSettingFailsTheCall)
 {
-    const auto got = in_child(with_image({{"QUELLIX_SIM_BUS_HZ", "fast"}}), [](reporter &report) {
-        std::vector<uint8_t> buffer(1);
-        report(get(0, &buffer));
-    });
-    EXPECT_EQ((std::vector<int64_t>{-EINVAL}), got);
+    for (const env_map &bad : {env_map{{"QUELLIX_SIM_BUS_HZ", "fast"}},
+                               env_map{{"QUELLIX_SIM_WRITE_PROTECT", "yes"}}}) {
+        const auto got = in_child(with_image(bad), [](reporter &report) {
+            std::vector<uint8_t> buffer(1);
+            report(get(0, &buffer));
+            report(set(0, buffer));
+        });
+        EXPECT_EQ((std::vector<int64_t>{-EINVAL, -EINVAL}), got) << bad.begin()->first;
+    }
+    EXPECT_FALSE(exists(image));
+}
+
+// A protected label write changes nothing and waits for no write cycle: with
+// nack it fails on the first page, with ignore it seems to succeed.
+TEST_F(SimApi, WriteProtectedPartKeepsItsContents)
+{
+    const std::vector<uint8_t> stored = pattern(2360, 3);
+    in_child(with_image(), [&](reporter &) { set(512, stored); });
+    const std::vector<uint8_t> before = image_bytes();
+    const std::string stats = dir + "/stats";
+    struct row {
+        const char *mode;
+        const char *adapter;
+        int64_t result;
+        int64_t transactions;
+    };
+    for (const row &r : {row{"nack", "i2c", -EIO, 1}, row{"nack", "smbus", -EIO, 1},
+                         row{"ignore", "i2c", 0, 75}, row{"ignore", "smbus", 0, 148}}) {
+        unlink(stats.c_str());
+        const auto got = in_child(with_image({{"QUELLIX_SIM_WRITE_PROTECT", r.mode},
+                                              {"QUELLIX_SIM_ADAPTER", r.adapter},
+                                              {"QUELLIX_SIM_STATS", stats}}),
+                                  [&](reporter &report) {
+                                      std::vector<uint8_t> buffer(2360);
+                                      report(set(512, pattern(2360, 7)));
+                                      report(get(512, &buffer));
+                                      report(buffer == stored);
+                                  });
+        SCOPED_TRACE(std::string(r.mode) + " " + r.adapter);
+        EXPECT_EQ((std::vector<int64_t>{r.result, 0, 1}), got);
+        EXPECT_EQ(before, image_bytes());
+        const std::string line = lines_of(stats).at(0);
+        EXPECT_EQ(r.transactions, field(line, "transactions"));
+        EXPECT_EQ(0, field(line, "page_writes") + field(line, "polls"));
+        // The bytes sent plus a start and a stop bit (10 us each) per
+        // transaction, and no time spent polling.
+        EXPECT_EQ(field(line, "bound_ns") + r.transactions * 20000, field(line, "elapsed_ns"));
+    }
 }
 
 TEST_F(SimApi, StatisticsLineForEachCall)

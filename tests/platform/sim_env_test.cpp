@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <linux/i2c.h>
+#include <utility>
 
 namespace {
 
@@ -24,6 +25,7 @@ protected:
     scoped_env short_count{"QUELLIX_SIM_SHORT_COUNT", nullptr};
     scoped_env stats{"QUELLIX_SIM_STATS", nullptr};
     scoped_env stuck{"QUELLIX_SIM_STUCK_BYTE", nullptr};
+    scoped_env protect{"QUELLIX_SIM_WRITE_PROTECT", nullptr};
     sim_env env{};
 };
 
@@ -40,6 +42,21 @@ TEST_F(SimEnv, Defaults)
     EXPECT_EQ(nullptr, env.stats);
     EXPECT_EQ(nullptr, env.fail_read);
     EXPECT_EQ(CHIP24_SIZE, env.stuck_byte);
+    EXPECT_EQ(chip24_protect::none, env.write_protect);
+}
+
+TEST_F(SimEnv, WriteProtectModes)
+{
+    const std::pair<const char *, chip24_protect> cases[] = {
+        {"none", chip24_protect::none},
+        {"nack", chip24_protect::nack},
+        {"ignore", chip24_protect::ignore},
+    };
+    for (const auto &[text, mode] : cases) {
+        scoped_env set{"QUELLIX_SIM_WRITE_PROTECT", text};
+        ASSERT_EQ(0, sim_env_load(&env)) << text;
+        EXPECT_EQ(mode, env.write_protect) << text;
+    }
 }
 
 TEST_F(SimEnv, BusModelSettings)
@@ -76,7 +93,8 @@ TEST_F(SimEnv, MalformedValuesAreRefused)
         {"QUELLIX_SIM_SHORT_COUNT", "2"},      {"QUELLIX_SIM_FAIL_READ", "2,,3"},
         {"QUELLIX_SIM_FAIL_READ", "2,"},       {"QUELLIX_SIM_FAIL_WRITE", "x"},
         {"QUELLIX_SIM_FAIL_WRITE", " 1"},      {"QUELLIX_SIM_STALL_AFTER_READ", "1"},
-        {"QUELLIX_SIM_STUCK_BYTE", "8192"},
+        {"QUELLIX_SIM_STUCK_BYTE", "8192"},    {"QUELLIX_SIM_WRITE_PROTECT", "on"},
+        {"QUELLIX_SIM_WRITE_PROTECT", "NACK"},
     };
     for (const auto &c : cases) {
         scoped_env bad{c[0], c[1]};

@@ -29,7 +29,8 @@ constexpr uint32_t QX_MIN_WRITE_PIECE = 8;
 //   -EINVAL      range beyond the 16-bit word address space, or null buffer
 //   -EOPNOTSUPP  the adapter has neither plain I2C nor the SMBus I2C-block calls
 //   -ETIMEDOUT   the chip did not acknowledge within QX_WRITE_TIMEOUT_NS
-//   -EIO         the adapter carried only part of a transfer
+//   -EIO         the adapter carried only part of a transfer, or a data byte was
+//                not acknowledged (a write-protected chip)
 //   any other    error of the transport, returned at once
 // Only "not acknowledged" (ENXIO, or EREMOTEIO that several adapter drivers use
 // for it) counts as busy. EAGAIN means lost arbitration; the I2C core has

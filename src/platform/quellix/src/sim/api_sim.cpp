@@ -62,6 +62,7 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     bool created = false;
     chip24_init(chip, env->write_cycle_ns);
     chip->stuck = env->stuck_byte;
+    chip->protect = env->write_protect;
     sim_bus_init(bus, chip, &env->adapter, env->bus_hz);
     int r = sim_image_open(env->image, &fd, chip->mem, &created);
     if (r) {

@@ -15,13 +15,18 @@ bool chip24_select(const chip24 *chip, uint8_t addr7, uint64_t now_ns)
     return addr7 == CHIP24_ADDRESS && !chip->never_ack && now_ns >= chip->busy_until_ns;
 }
 
-void chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
+uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
 {
     if (count < 2) {
-        return; // an incomplete word address changes nothing
+        return count; // an incomplete word address changes nothing
     }
     const uint32_t start = ((uint32_t{bytes[0]} << 8) | bytes[1]) % CHIP24_SIZE;
     const uint32_t data = count - 2;
+    if (data > 0 && chip->protect == chip24_protect::nack) {
+        chip->pointer = static_cast<uint16_t>(start);
+        return 2;
+    }
+    const bool store = chip->protect == chip24_protect::none;
     const uint32_t page = start - start % CHIP24_PAGE;
     uint32_t column = start % CHIP24_PAGE;
     if (column + data > CHIP24_PAGE) {
@@ -31,13 +36,14 @@ void chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
         ++chip->wraps;
     }
     for (uint32_t i = 0; i < data; ++i) {
-        if (page + column != chip->stuck) {
+        if (store && page + column != chip->stuck) {
             chip->mem[page + column] = bytes[2 + i];
         }
         column = (column + 1) % CHIP24_PAGE;
     }
     chip->pointer = static_cast<uint16_t>(data ? page + column : start);
-    chip->write_pending = chip->write_pending || data > 0;
+    chip->write_pending = chip->write_pending || (store && data > 0);
+    return count;
 }
 
 void chip24_read(chip24 *chip, uint8_t *out, uint32_t count)

@@ -10,6 +10,11 @@ constexpr uint32_t CHIP24_SIZE = 8192;
 constexpr uint32_t CHIP24_PAGE = 32;
 constexpr uint8_t CHIP24_ADDRESS = 0x50;
 
+// What the chip does with data bytes while its WP pin is held: some parts do
+// not acknowledge the first one, others acknowledge and drop them all. Neither
+// stores a byte or starts a write cycle.
+enum class chip24_protect : uint8_t { none, nack, ignore };
+
 struct chip24 {
     uint8_t mem[CHIP24_SIZE];
     uint16_t pointer;
@@ -18,6 +23,7 @@ struct chip24 {
     bool write_pending; // data bytes received since the last stop
     bool never_ack;     // a chip that stays busy forever
     uint32_t stuck;     // a worn cell that keeps its value when written (CHIP24_SIZE: none)
+    chip24_protect protect;
     // What tests and the statistics look at.
     uint32_t page_writes; // write cycles started
     uint32_t wraps;       // writes that ran past their page end and wrapped onto its start
@@ -31,8 +37,9 @@ void chip24_init(chip24 *chip, uint64_t write_cycle_ns);
 bool chip24_select(const chip24 *chip, uint8_t addr7, uint64_t now_ns);
 
 // One write message after the address byte: two word-address bytes, then data
-// that goes to the page of the pointer, wrapping within that page.
-void chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count);
+// that goes to the page of the pointer, wrapping within that page. Returns the
+// bytes acknowledged: `count`, or 2 when the first data byte is refused.
+uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count);
 
 // One read message: sequential bytes from the pointer, rolling over at the end.
 void chip24_read(chip24 *chip, uint8_t *out, uint32_t count);

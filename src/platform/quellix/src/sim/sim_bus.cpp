@@ -25,11 +25,19 @@ void end_transaction(sim_bus *bus, uint64_t start_ns, uint64_t bits)
     }
 }
 
+void count_transaction(sim_bus *bus, uint64_t bytes)
+{
+    ++bus->stats.transactions;
+    bus->stats.bytes += bytes;
+}
+
 // One transaction: a start, each message with its address byte (a repeated
-// start between them), a stop. Returns the messages carried or -ENXIO when an
-// address is not acknowledged. The chip answers as it is at the start
-// condition: a real one decides at the acknowledge bit, a little later, so the
-// model never shows less time than the bus needs.
+// start between them), a stop. Returns the messages carried, -ENXIO when an
+// address is not acknowledged, or -EIO, as many adapter drivers report it,
+// when a data byte is not (the transaction stops after that byte). The chip
+// answers as it is at the start condition: a real one decides at the
+// acknowledge bit, a little later, so the model never shows less time than the
+// bus needs.
 int run_transaction(sim_bus *bus, const i2c_msg *msgs, uint32_t count)
 {
     const uint64_t start_ns = bus->clock.now_ns;
@@ -44,17 +52,23 @@ int run_transaction(sim_bus *bus, const i2c_msg *msgs, uint32_t count)
             ++bus->stats.polls;
             return -ENXIO;
         }
+        uint32_t acknowledged = msg.len;
         if (msg.flags & I2C_M_RD) {
             chip24_read(bus->chip, msg.buf, msg.len);
         } else {
-            chip24_write(bus->chip, msg.buf, msg.len);
+            acknowledged = chip24_write(bus->chip, msg.buf, msg.len);
+        }
+        if (acknowledged < msg.len) {
+            // The refused byte was clocked out too; the master stops after it.
+            end_transaction(bus, start_ns, bits + 9ull * (acknowledged + 1) + 1);
+            count_transaction(bus, bytes + 1 + acknowledged + 1);
+            return -EIO;
         }
         bits += 9ull * msg.len;
         bytes += 1ull + msg.len;
     }
     end_transaction(bus, start_ns, bits + 1);
-    ++bus->stats.transactions;
-    bus->stats.bytes += bytes;
+    count_transaction(bus, bytes);
     return static_cast<int>(count);
 }
 

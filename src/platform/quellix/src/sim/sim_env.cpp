@@ -84,6 +84,25 @@ bool signal_env(int *sig)
     return false;
 }
 
+bool protect_env(chip24_protect *protect)
+{
+    struct named {
+        const char *name;
+        chip24_protect mode;
+    };
+    static constexpr named modes[] = {{"none", chip24_protect::none},
+                                      {"nack", chip24_protect::nack},
+                                      {"ignore", chip24_protect::ignore}};
+    const char *name = env_or("QUELLIX_SIM_WRITE_PROTECT", "none");
+    for (const named &m : modes) {
+        if (std::strcmp(name, m.name) == 0) {
+            *protect = m.mode;
+            return true;
+        }
+    }
+    return false;
+}
+
 // "all", or decimal numbers separated by commas.
 bool list_ok(const char *list)
 {
@@ -114,12 +133,13 @@ int sim_env_load(sim_env *env)
     int sig = 0;
     uint64_t stuck = 0;
     sim_adapter adapter{};
+    chip24_protect protect = chip24_protect::none;
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
         !number_env("QUELLIX_SIM_TWR_US", DEFAULT_TWR_US, 0, 1000000, &twr_us) ||
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
         !number_env("QUELLIX_SIM_SIGNAL_AFTER_PAGES", 0, 0, UINT32_MAX, &signal_after) ||
         !number_env("QUELLIX_SIM_STUCK_BYTE", CHIP24_SIZE, 0, CHIP24_SIZE - 1, &stuck) ||
-        !signal_env(&sig) || !adapter_env(&adapter)) {
+        !signal_env(&sig) || !adapter_env(&adapter) || !protect_env(&protect)) {
         return -EINVAL;
     }
     const char *stall_file = env_or("QUELLIX_SIM_STALL_FILE", nullptr);
@@ -139,7 +159,8 @@ int sim_env_load(sim_env *env)
                    env_or("QUELLIX_SIM_STATS", nullptr),
                    static_cast<uint32_t>(signal_after),
                    sig,
-                   static_cast<uint32_t>(stuck)};
+                   static_cast<uint32_t>(stuck),
+                   protect};
     return 0;
 }
 

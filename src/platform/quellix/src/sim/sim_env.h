@@ -15,6 +15,9 @@
 //                                the image file and send QUELLIX_SIM_SIGNAL to itself
 //   QUELLIX_SIM_SIGNAL           KILL (default), INT, TERM, HUP, QUIT or TSTP
 //   QUELLIX_SIM_STUCK_BYTE       word address of a worn cell that keeps its value when written
+//   QUELLIX_SIM_WRITE_PROTECT    none (default); nack: the first data byte of a write is
+//                                not acknowledged (-EIO); ignore: data is acknowledged and
+//                                dropped. Neither stores a byte; reads work.
 #ifndef QUELLIX_SIM_ENV_H
 #define QUELLIX_SIM_ENV_H
 
@@ -35,6 +38,7 @@ struct sim_env {
     uint32_t signal_after_pages; // 0: never
     int signal;
     uint32_t stuck_byte; // CHIP24_SIZE: none
+    chip24_protect write_protect;
 };
 
 // 0, or -EINVAL when a variable holds something it cannot mean (a malformed

@@ -15,8 +15,8 @@ struct qx_vclock {
 };
 
 struct qx_bus_stats {
-    uint64_t transactions; // transactions the chip acknowledged
-    uint64_t bytes;        // bytes of those, address bytes included
+    uint64_t transactions; // transactions whose addresses the chip acknowledged
+    uint64_t bytes;        // bytes they put on the bus, address bytes included
     uint64_t polls;        // transactions refused while the chip was busy
     uint64_t refused;      // messages the adapter refused for their length
     uint64_t pauses;       // pauses between polls
