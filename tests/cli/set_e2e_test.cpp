@@ -176,6 +176,40 @@ TEST_F(SetE2e, BusyLockFromTheStart)
     EXPECT_EQ(original, label());
 }
 
+// A write-protected part, whether it refuses the data bytes or takes and drops
+// them: the set fails, the label stays readable and unchanged, nothing is left
+// pending, and once the protection is lifted the set works.
+TEST_F(SetE2e, WriteProtectedPartFailsTheSetAndKeepsTheLabel)
+{
+    const struct {
+        const char *mode;
+        const char *why;
+    } parts[] = {
+        {"nack", "the device still holds the label it had; record "},
+        {"ignore", "label read back unchanged: the device ignored the writes (write-protected?); "
+                   "record "},
+    };
+    for (const auto &part : parts) {
+        put_label(original);
+        const std::map<std::string, std::string> protect = {{"QUELLIX_SIM_WRITE_PROTECT", part.mode}};
+        const run_result r = run({"set", "0x30", "ACME"}, protect);
+        EXPECT_EQ(UPDATE_ERROR, r.out) << part.mode;
+        EXPECT_EQ(255, r.status) << part.mode;
+        EXPECT_EQ(1u, count(r.messages(), std::string("settle_record|") + part.why + RECORD_FILE +
+                                              " removed\n"))
+            << part.mode;
+        EXPECT_EQ(original, label()) << part.mode;
+        EXPECT_NE(0, access(RECORD_FILE, F_OK)) << part.mode;
+        EXPECT_EQ("[elabel_data] Widget\r\n", run({"get", "31"}, protect).out) << part.mode;
+        const run_result all = run({"getall"}, protect);
+        EXPECT_NE(std::string::npos, all.out.find("]prd_name:                      Widget\n\r"))
+            << part.mode;
+        EXPECT_TRUE(all.log.empty()) << part.mode;
+    }
+    EXPECT_EQ(SUCCESS, run({"set", "0x30", "ACME"}).out);
+    EXPECT_EQ(make_label({{0x30, "ACME"}, {0x31, "Widget"}, {0x60, "Maker"}}), label());
+}
+
 TEST_F(SetE2e, ConcurrentSetWaitsAndBothChangesSurvive)
 {
     // The first run stops inside its load, holding the lock it keeps until its

@@ -85,7 +85,11 @@ void write_pages(uint64_t offset, const uint8_t *buffer, uint32_t length)
         }
         const uint64_t at = offset + done;
         const auto n = static_cast<uint32_t>(std::min<uint64_t>(PAGE - at % PAGE, length - done));
-        std::memcpy(g.eeprom.data() + at, buffer + done, n);
+        for (uint32_t i = 0; i < n && !g.ignore_writes; ++i) {
+            if (static_cast<int>(at + i) != g.stuck_at) {
+                g.eeprom[at + i] = buffer[done + i];
+            }
+        }
         done += n;
         ++g.pages;
     }

@@ -41,6 +41,8 @@ struct state {
     int reads = 0;
     int writes = 0;
     std::vector<write_record> written;
+    bool ignore_writes = false;  // writes succeed and store nothing (a write-protected part)
+    int stuck_at = -1;           // EEPROM address of a worn cell that keeps its value
     std::vector<std::string> bad_calls;  // calls with other than the fixed device values
 
     bool lock_busy = false;

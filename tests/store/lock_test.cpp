@@ -151,3 +151,21 @@ TEST_F(LockTest, GetDataGivesUpAfterTenBusyLoads)
     EXPECT_EQ(0, elabel_get_data(0x30, out, sizeof(out), &len));
     EXPECT_EQ(4, len);
 }
+
+TEST_F(LockTest, LockNestsSoThatAProgramHoldsItFromLoadToWriteBack)
+{
+    fake::put_label(fake::make_image({{0x30, "ACME"}}));
+    int32_t fd = -1;
+    ASSERT_EQ(0, elabel_set_lock(&fd, 1));
+    ASSERT_EQ(0, driver_elabel_init());
+    EXPECT_FALSE(holder().locked());  // the load's unlock left the outer lock alone
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x31, "B"));
+    EXPECT_EQ(0, driver_elabel_update());
+    EXPECT_FALSE(holder().locked());
+    // The load's two reads were under the same lock: the write-back takes the
+    // second for the label it replaces and reads only to check what it wrote.
+    EXPECT_EQ(3, g.reads);
+    EXPECT_EQ(0, elabel_set_unlock(fd));
+    EXPECT_TRUE(holder().locked());
+    EXPECT_EQ(-1, fcntl(fd, F_GETFD));  // only the outermost unlock closes the file
+}
