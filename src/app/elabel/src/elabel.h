@@ -9,6 +9,27 @@
  * Result codes: 0 success; -1 general failure; -4 memory or copy failure, or
  * no image; -6 invalid argument, no such item, or data too long; -8 the lock
  * was not obtained (bus busy).
+ *
+ * What the store promises a program that links it:
+ * - Calls come from one thread at a time: the image, the lock and the record
+ *   are module-wide state without locking of their own.
+ * - A write-back (driver_elabel_update, and a load that finds no label) holds
+ *   SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGTSTP in the calling thread only,
+ *   from taking the lock until the label was written and read back; a signal
+ *   sent to the process meanwhile may be taken by another thread.
+ * - A write-back succeeds only when the device was read back holding the
+ *   image. Cut short (power loss, crash, failed write), it is finished by the
+ *   next load, from a record of both the image and the label it replaced.
+ * - The lock nests within the process: only the outermost elabel_set_lock
+ *   and elabel_set_unlock reach the lock file. Each store call locks and
+ *   unlocks on its own, so a program that loads, pauses and writes back
+ *   writes over whatever other processes wrote meanwhile, unless it holds the
+ *   lock for the whole change:
+ *       elabel_set_lock(&fd, ELABEL_LOCK_TRIES);
+ *       driver_elabel_init(); set_data_to_elabel_mem(...); driver_elabel_update();
+ *       elabel_set_unlock(fd);
+ *   A write-back under a lock held since the load also reads the device once
+ *   less: the load's read is the label it replaces.
  */
 #ifndef ELABEL_H
 #define ELABEL_H
@@ -50,7 +71,7 @@ const elabel_item_desc *driver_elabel_find_item(uint8_t id);
 int32_t driver_elabel_item_set_default(int32_t row);  /* 0; 1 */
 int32_t driver_elabel_set_default(void);              /* 0; 1 */
 
-/* Inter-process lock */
+/* Inter-process lock; nests within the process (see above) */
 int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries);  /* 0; -1 */
 int32_t elabel_set_unlock(int32_t fd);                     /* 0; -1 */
 
@@ -74,7 +95,7 @@ int32_t driver_elabel_set_data(uint8_t id, const uint8_t *data, uint16_t offset,
                                int32_t count);                 /* 0; -1; -4; -6 */
 int32_t elabel_set_data(uint8_t id, const uint8_t *data, uint16_t offset, int32_t count);
 int32_t elabel_get_data(uint8_t id, uint8_t *out, uint32_t out_size, uint16_t *out_len);
-int32_t driver_elabel_clear(void);                             /* 0; -1; -4 */
+int32_t driver_elabel_clear(void);                             /* 0; -1; -4; -8 */
 
 #ifdef __cplusplus
 }
