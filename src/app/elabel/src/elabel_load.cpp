@@ -78,7 +78,7 @@ extern "C" int32_t driver_elabel_init(void)
         return -8;
     }
     driver_elabel_release();
-    const bool unfinished = elabel_record_recover() != 0;  // then the device holds no label
+    const bool unfinished = elabel_recovery_kept(elabel_record_recover());  // no label then
     auto *image = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
     if (image == nullptr) {
         driver_elabel_release();

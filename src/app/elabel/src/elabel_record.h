@@ -63,10 +63,27 @@ elabel_record_state elabel_record_read(elabel_record *record, const char **why);
 // The record's path, for messages.
 const char *elabel_record_path();
 
-// Run by a load that holds the lock, before it reads the label: finishes a
-// write-back that was cut short, or lets a record that does not apply go.
-// -1 when the record stays pending (not restored, or not readable for now):
-// what the device holds is then no label to read or to write back.
-int32_t elabel_record_recover();
+// What became of a pending write-back.
+enum class elabel_recovery {
+    none,             // no record
+    finished,         // the device holds the record's label, found so or restored
+    unchanged,        // the write-back never changed the device; the record is gone
+    discarded,        // a damaged record, removed
+    set_aside,        // not this device's, or a restore that did not take
+    kept_device,      // the device could not be read or written; the record stays
+    kept_unreadable,  // the record could not be read; it stays
+};
+
+// Run under the lock (by a load, before it reads the label): finishes a
+// write-back that was cut short, or lets a record that does not apply go,
+// logging what it did.
+elabel_recovery elabel_record_recover();
+
+// The record stays pending: what the device holds is then no label to read or
+// to write back.
+bool elabel_recovery_kept(elabel_recovery found);
+
+// Whether a record is there (of any kind), for readers that do not settle it.
+bool elabel_record_pending();
 
 #endif

@@ -88,24 +88,24 @@ int32_t set_aside(const elabel_record *record, const char *why)
 
 } // namespace
 
-int32_t elabel_record_recover()
+elabel_recovery elabel_record_recover()
 {
     static elabel_record record;
     const char *why = nullptr;
     switch (elabel_record_read(&record, &why)) {
     case elabel_record_state::none:
-        return 0;
+        return elabel_recovery::none;
     case elabel_record_state::unreadable:
         ELABEL_ERR("pending-write record %s not read: %s; record kept\n", elabel_record_path(),
                    why);
-        return -1;
+        return elabel_recovery::kept_unreadable;
     case elabel_record_state::damaged:
         (void)elabel_record_remove();
         ELABEL_ERR("pending-write record %s discarded: %s\n", elabel_record_path(), why);
-        return 0;
+        return elabel_recovery::discarded;
     case elabel_record_state::earlier:
         (void)set_aside(&record, why);
-        return 0;
+        return elabel_recovery::set_aside;
     case elabel_record_state::intact:
         break;
     }
@@ -114,33 +114,48 @@ int32_t elabel_record_recover()
     elabel_hold_signals(&signals);
     const settled outcome = settle(&record);
     const char *path = elabel_record_path();
-    int32_t ret = 0;
+    elabel_recovery ret = elabel_recovery::finished;
     switch (outcome) {
     case settled::kept_unchecked:
         ELABEL_ERR("label not checked against the unfinished write-back; record %s kept\n", path);
-        ret = -1;
+        ret = elabel_recovery::kept_device;
         break;
     case settled::unchanged:
         ELABEL_ERR("pending-write record %s: the write-back never changed the label; record "
                    "removed\n",
                    path);
+        ret = elabel_recovery::unchanged;
         break;
     case settled::kept_unrestored:
         ELABEL_ERR("label not restored from the unfinished write-back; record %s kept\n", path);
-        ret = -1;
+        ret = elabel_recovery::kept_device;
         break;
     case settled::restored:
         ELABEL_ERR("label restored from an unfinished write-back (record %s)\n", path);
         break;
     case settled::foreign:
         (void)set_aside(&record, "does not match what the device holds");
+        ret = elabel_recovery::set_aside;
         break;
     case settled::unwritable:
         (void)set_aside(&record, "not restored: the device read back other than written");
+        ret = elabel_recovery::set_aside;
         break;
     case settled::removed:
         break;
     }
     elabel_release_signals(&signals);
     return ret;
+}
+
+bool elabel_recovery_kept(elabel_recovery found)
+{
+    return found == elabel_recovery::kept_device || found == elabel_recovery::kept_unreadable;
+}
+
+bool elabel_record_pending()
+{
+    elabel_record record;
+    const char *why = nullptr;
+    return elabel_record_read(&record, &why) != elabel_record_state::none;
 }
