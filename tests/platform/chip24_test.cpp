@@ -84,36 +84,6 @@ TEST_F(Chip24, AStuckCellKeepsItsValueAndOnlyIt)
     EXPECT_EQ((std::vector<uint8_t>{1, 0xFF, 3}), read(0x200, 3));
 }
 
-// With its WP pin held the chip stores nothing and starts no write cycle, but
-// its pointer still follows the word address and reads go on working.
-TEST_F(Chip24, WriteProtectModes)
-{
-    struct row {
-        chip24_protect mode;
-        uint32_t acknowledged;
-        uint16_t pointer;
-        uint32_t page_writes;
-        std::vector<uint8_t> after;
-    };
-    const row rows[] = {
-        {chip24_protect::none, 5, 0x43, 1, {1, 2, 3}},
-        {chip24_protect::nack, 2, 0x40, 0, {0xFF, 0xFF, 0xFF}},
-        {chip24_protect::ignore, 5, 0x43, 0, {0xFF, 0xFF, 0xFF}},
-    };
-    for (const row &r : rows) {
-        SCOPED_TRACE(static_cast<int>(r.mode));
-        chip24_init(&chip, 5000000);
-        chip.protect = r.mode;
-        const uint8_t bytes[] = {0x00, 0x40, 1, 2, 3};
-        EXPECT_EQ(r.acknowledged, chip24_write(&chip, bytes, 5));
-        EXPECT_EQ(r.pointer, chip.pointer);
-        chip24_stop(&chip, 1000);
-        EXPECT_EQ(r.page_writes, chip.page_writes);
-        EXPECT_EQ(r.page_writes == 0, chip24_select(&chip, 0x50, 1000));
-        EXPECT_EQ(r.after, read(0x40, 3));
-    }
-}
-
 TEST_F(Chip24, MoreThanAPageOverwritesItsOwnStart)
 {
     std::vector<uint8_t> data(33);

@@ -6,7 +6,6 @@
 
 #include <cerrno>
 #include <linux/i2c.h>
-#include <utility>
 
 namespace {
 
@@ -43,20 +42,6 @@ TEST_F(SimEnv, Defaults)
     EXPECT_EQ(nullptr, env.fail_read);
     EXPECT_EQ(CHIP24_SIZE, env.stuck_byte);
     EXPECT_EQ(chip24_protect::none, env.write_protect);
-}
-
-TEST_F(SimEnv, WriteProtectModes)
-{
-    const std::pair<const char *, chip24_protect> cases[] = {
-        {"none", chip24_protect::none},
-        {"nack", chip24_protect::nack},
-        {"ignore", chip24_protect::ignore},
-    };
-    for (const auto &[text, mode] : cases) {
-        scoped_env set{"QUELLIX_SIM_WRITE_PROTECT", text};
-        ASSERT_EQ(0, sim_env_load(&env)) << text;
-        EXPECT_EQ(mode, env.write_protect) << text;
-    }
 }
 
 TEST_F(SimEnv, BusModelSettings)
