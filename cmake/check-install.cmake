@@ -17,7 +17,8 @@ endif()
 set(expected ${SBINDIR}/elabel ${BINDIR}/elabel-image ${LIBDIR}/libelabel.so.1
   ${LIBDIR}/libelabel.so ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz
   ${MANDIR}/man1/elabel-image.1.gz ${LIBDIR}/pkgconfig/elabel.pc
-  ${LIBDIR}/cmake/elabel/elabelConfig.cmake ${LIBDIR}/cmake/elabel/elabelConfigVersion.cmake)
+  ${LIBDIR}/cmake/elabel/elabelConfig.cmake ${LIBDIR}/cmake/elabel/elabelConfigVersion.cmake
+  ${UNITDIR}/elabel-recover.service)
 if(STAND_INS)
   list(APPEND expected ${LIBDIR}/libsecurec.so ${LIBDIR}/libquellix.so)
 endif()
@@ -26,6 +27,11 @@ foreach(path IN LISTS expected)
     message(SEND_ERROR "not installed: /usr/${path}")
   endif()
 endforeach()
+
+file(READ ${root}/${UNITDIR}/elabel-recover.service unit)
+if(NOT unit MATCHES "\nExecStart=/usr/${BINDIR}/elabel-image recover\n")
+  message(SEND_ERROR "the unit does not run the installed /usr/${BINDIR}/elabel-image")
+endif()
 
 foreach(program ${SBINDIR}/elabel ${BINDIR}/elabel-image)
   execute_process(COMMAND ${READELF} -d ${root}/${program} OUTPUT_VARIABLE dynamic)
