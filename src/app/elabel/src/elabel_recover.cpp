@@ -8,18 +8,6 @@
 
 namespace {
 
-constexpr int READ_TRIES = 3;
-
-bool read_device(uint8_t *device)
-{
-    for (int attempt = 0; attempt < READ_TRIES; ++attempt) {
-        if (driver_flash_readElectronicLabel(device, ELABEL_DATA_LEN) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 enum class settled {
     kept_unchecked, removed, unchanged, restored, kept_unrestored, foreign, unwritable
 };
@@ -51,7 +39,7 @@ settled restore(elabel_record *record, const uint8_t *device)
 settled settle(elabel_record *record)
 {
     uint8_t device[ELABEL_DATA_LEN];
-    if (!read_device(device)) {
+    if (!elabel_read_region(device)) {
         return settled::kept_unchecked;
     }
     switch (elabel_judge(device, record->image, record->replaced)) {

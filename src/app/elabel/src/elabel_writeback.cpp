@@ -10,16 +10,6 @@ namespace {
 
 constexpr int READ_TRIES = 3;
 
-bool read_region(uint8_t *label)
-{
-    for (int attempt = 0; attempt < READ_TRIES; ++attempt) {
-        if (driver_flash_readElectronicLabel(label, ELABEL_DATA_LEN) == 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool know_replaced(elabel_writeback *wb)
 {
     const uint8_t *known = elabel_known();
@@ -27,7 +17,7 @@ bool know_replaced(elabel_writeback *wb)
         std::memcpy(wb->replaced, known, ELABEL_DATA_LEN);
         return true;
     }
-    return read_region(wb->replaced);
+    return elabel_read_region(wb->replaced);
 }
 
 // The record of a write-back that did not go through, from what was read back.
@@ -68,6 +58,16 @@ void settle_record(const elabel_writeback *wb)
 
 } // namespace
 
+bool elabel_read_region(uint8_t *label)
+{
+    for (int attempt = 0; attempt < READ_TRIES; ++attempt) {
+        if (driver_flash_readElectronicLabel(label, ELABEL_DATA_LEN) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
 int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image)
 {
     wb->image = image;
@@ -102,7 +102,7 @@ int32_t elabel_writeback_end(elabel_writeback *wb)
 {
     int32_t ret = -1;
     if (wb->failed != elabel_pass::not_started) {
-        wb->read_back = read_region(wb->back);
+        wb->read_back = elabel_read_region(wb->back);
         if (wb->read_back) {
             wb->region = elabel_judge(wb->back, wb->image, wb->replaced);
         }
@@ -140,7 +140,7 @@ int32_t elabel_writeback_clear()
     static uint8_t back[ELABEL_DATA_LEN];
     static constexpr uint8_t ZEROS[ELABEL_DATA_LEN] = {};
     int32_t ret = -1;
-    if (driver_flash_eraseElectronicLabel() == 0 && read_region(back)) {
+    if (driver_flash_eraseElectronicLabel() == 0 && elabel_read_region(back)) {
         if (std::memcmp(back, ZEROS, ELABEL_DATA_LEN) == 0) {
             (void)elabel_record_remove();
             ret = 0;

@@ -29,6 +29,9 @@ struct elabel_writeback {
     elabel_region region;  // `back` judged against the image and the replaced label
 };
 
+// Reads the label region, up to three tries; false when every read failed.
+bool elabel_read_region(uint8_t *label);
+
 // Takes the lock (nesting in one this process holds) and holds the signals.
 // 0, or -8 when the lock was not obtained: then nothing else happened.
 int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image);
