@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 
 #include "elabel_record.h"
 #include "fake_platform.h"
@@ -85,54 +86,91 @@ TEST_F(WriteBackTest, ResultAndRecordFollowWhatIsReadBack)
     EXPECT_FALSE(fake::record_exists());
 }
 
-// The device looks cut in the page of the worn cell: the next load restores,
-// reads back the same, and sets the record aside rather than retry for ever.
-TEST_F(WriteBackTest, WornCellSetsTheRecordAsideAtTheNextLoad)
+// A device that cannot hold the label never keeps the next loads from reading
+// it: what a worn cell leaves is no cut state, and a restore that went through
+// and did not take is not tried again.
+TEST_F(WriteBackTest, DeviceThatDoesNotTakeTheLabelGetsTheRecordSetAside)
 {
-    g.stuck_at = WORN_CELL;
-    EXPECT_EQ(-1, driver_elabel_update());
-    ASSERT_TRUE(fake::record_exists());
-    driver_elabel_release();
-    g.log.clear();
-    g.writes = 0;
-    EXPECT_EQ(0, driver_elabel_init());  // what the device holds, repaired in memory
-    EXPECT_EQ(2, g.writes);
-    EXPECT_FALSE(fake::record_exists());
-    ASSERT_FALSE(g.log.empty());
-    EXPECT_EQ(0u, messages()[0].find("set_aside|pending-write record " + fake::record_path() +
-                                     " not restored: the device read back other than written; "
-                                     "set aside as "));
-    EXPECT_EQ("driver_elabel_verify|item(9) crc error,set default", messages().back());
-    EXPECT_EQ(0, driver_elabel_init());  // nothing pending any more
-    EXPECT_EQ(2, g.writes);
+    const struct {
+        const char *what;
+        bool worn;
+        int writes;
+        std::string log;
+    } cases[] = {
+        {"a worn cell", true, 0, "does not match what the device holds"},
+        {"a cut state on a part that ignores writes", false, 2,
+         "not restored: the device read back other than written"},
+    };
+    for (const auto &c : cases) {
+        fake::put_label(OLD_LABEL);
+        if (c.worn) {
+            g.stuck_at = WORN_CELL;
+            EXPECT_EQ(-1, driver_elabel_update()) << c.what;
+            g.stuck_at = -1;
+        } else {
+            Bytes cut = NEW_LABEL;
+            std::fill(cut.begin() + 19 * 32, cut.end(), 0);  // a write pass cut after page 19
+            fake::put_label(cut);
+            ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
+            g.ignore_writes = true;
+        }
+        ASSERT_TRUE(fake::record_exists()) << c.what;
+        const Bytes device = fake::label();
+        driver_elabel_release();
+        g.log.clear();
+        g.writes = 0;
+        (void)driver_elabel_init();
+        g.ignore_writes = false;
+        EXPECT_EQ(c.writes, g.writes) << c.what;
+        EXPECT_EQ(device, fake::label()) << c.what;
+        EXPECT_FALSE(fake::record_exists()) << c.what;
+        EXPECT_TRUE(logged(c.log + "; set aside as ")) << c.what;
+        ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new")) << c.what;
+    }
 }
 
-TEST_F(WriteBackTest, ClearKeepsTheRecordUntilTheRegionReadsBackErased)
+// A clear is a write-back of zeros: refused, it leaves the label and nothing
+// pending; cut, its record makes the next load finish it, never bring back an
+// older write-back.
+TEST_F(WriteBackTest, ClearIsExactLikeAnyWriteBack)
 {
     const struct {
         const char *what;
         void (*fault)();
         int32_t result;
+        int writes;
     } cases[] = {
-        {"a lock held elsewhere", [] { g.lock_busy = true; }, -8},
-        {"a failed erase", [] { g.fail_writes = {1}; }, -1},
-        {"a part that ignores writes", [] { g.ignore_writes = true; }, -1},
-        {"an erase read back", [] {}, 0},
+        {"a lock held elsewhere", [] { g.lock_busy = true; }, -8, 0},
+        {"a failed erase", [] { g.fail_writes = {1}; }, -1, 1},
+        {"a part that ignores writes", [] { g.ignore_writes = true; }, -1, 1},
+        {"an erase read back", [] {}, 0, 1},
     };
     for (const auto &c : cases) {
         fake::put_label(OLD_LABEL);
-        ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
         g.lock_busy = g.ignore_writes = false;
         g.fail_writes.clear();
         g.writes = 0;
         c.fault();
         const int opens = g.lock_opens;
         EXPECT_EQ(c.result, driver_elabel_clear()) << c.what;
-        EXPECT_EQ(c.result != 0, fake::record_exists()) << c.what;
-        EXPECT_EQ(c.result == -8 ? 0 : 1, g.writes) << c.what;
+        EXPECT_EQ(c.result == 0 ? Bytes(ELABEL_DATA_LEN, 0) : OLD_LABEL, fake::label()) << c.what;
+        EXPECT_FALSE(fake::record_exists()) << c.what;
+        EXPECT_EQ(c.writes, g.writes) << c.what;
         EXPECT_EQ(opens + 1, g.lock_opens) << c.what;  // under its own lock
         EXPECT_EQ(g.lock_opens, g.lock_closes) << c.what;
     }
+    g.lock_busy = g.ignore_writes = false;
+    // A write-back left pending, then a clear cut after 10 of its 74 pages.
+    fake::put_label(OLD_LABEL);
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
+    fake::run_cut_short(10, [] { (void)driver_elabel_clear(); });
+    ASSERT_TRUE(fake::record_exists());
+    driver_elabel_release();
+    g.log.clear();
+    EXPECT_EQ(-1, driver_elabel_init());  // the clear finished: no magic, written back
+    EXPECT_TRUE(logged("label restored from an unfinished write-back"));
+    EXPECT_EQ(fake::make_image(), fake::label());
+    EXPECT_FALSE(fake::record_exists());
 }
 
 TEST_F(WriteBackTest, RecordThatCannotBeReadIsKeptAndLoadsNothing)
@@ -179,4 +217,52 @@ TEST_F(WriteBackTest, RecordOfAnEarlierFormatIsSetAsideNeverReplayed)
     EXPECT_FALSE(fake::record_exists());
     EXPECT_TRUE(logged("written by an earlier version, without the label it replaces; set aside"));
     EXPECT_NE(NEW_LABEL, fake::label());
+}
+
+// A record left pending is settled before a write-back stores its own: kept
+// while the bus fails, so that its label is never lost, finished once it works.
+TEST_F(WriteBackTest, PendingRecordIsSettledBeforeTheNextWriteBack)
+{
+    const Bytes other = fake::make_image({{0x30, "other"}});
+    fake::put_label(Bytes(ELABEL_DATA_LEN, 0));  // its erase pass went through
+    ASSERT_EQ(0, elabel_record_store(other.data(), OLD_LABEL.data(), false));
+    const auto record_image = [] {
+        std::ifstream in(fake::record_path(), std::ios::binary);
+        const Bytes bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        return bytes.size() < 20 + ELABEL_DATA_LEN ? Bytes() : Bytes(bytes.begin() + 20,
+                                                                     bytes.begin() + 20 + ELABEL_DATA_LEN);
+    };
+    g.fail_writes = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_EQ(other, record_image());
+    EXPECT_TRUE(logged("label not written: an unfinished write-back is pending"));
+    // A restore that cannot store its own record leaves the device alone.
+    g.fail_writes.clear();
+    g.file_faults = {{"rename", EIO}};
+    g.writes = 0;
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_EQ(0, g.writes);
+    EXPECT_EQ(other, record_image());
+    g.file_faults.clear();
+    g.log.clear();
+    EXPECT_EQ(0, driver_elabel_update());
+    EXPECT_TRUE(logged("label restored from an unfinished write-back"));
+    EXPECT_EQ(NEW_LABEL, fake::label());
+    EXPECT_FALSE(fake::record_exists());
+}
+
+// What is not a regular file at the record's path is no record: it never
+// blocks or stops a load.
+TEST_F(WriteBackTest, RecordPathThatIsNoFileIsDiscarded)
+{
+    ASSERT_EQ(0, mkdir(g.record_dir.c_str(), 0700));
+    const std::string path = fake::record_path();
+    for (const char *kind : {"symlink", "fifo"}) {
+        ASSERT_EQ(0, std::string(kind) == "fifo" ? mkfifo(path.c_str(), 0600)
+                                                  : symlink("/etc/hostname", path.c_str()));
+        g.log.clear();
+        EXPECT_EQ(0, driver_elabel_init()) << kind;
+        EXPECT_TRUE(logged("discarded")) << kind;
+        EXPECT_FALSE(fake::record_exists()) << kind;
+    }
 }

@@ -7,11 +7,15 @@
 
 namespace {
 
-// EEPROM pages are at most this long, and the label starts on such a boundary,
-// so a write cycle cut short leaves at most one such page in any state.
-constexpr size_t PAGE = 256;
+// The EEPROM's page: no write crosses one, so a write cycle cut short leaves
+// at most one page in any state. The label starts on a page boundary.
+#ifndef ELABEL_EEPROM_PAGE
+#define ELABEL_EEPROM_PAGE 32
+#endif
+constexpr size_t PAGE = ELABEL_EEPROM_PAGE;
 constexpr size_t PAGES = (ELABEL_DATA_LEN + PAGE - 1) / PAGE;
 static_assert(ELABEL_FLASH_OFFSET % PAGE == 0, "the label starts on a page");
+
 
 constexpr uint8_t ZEROS[ELABEL_DATA_LEN] = {};
 
@@ -21,9 +25,11 @@ bool same_page(const uint8_t *device, const uint8_t *ref, size_t page)
     return std::memcmp(device + at, ref + at, std::min(PAGE, ELABEL_DATA_LEN - at)) == 0;
 }
 
-// A pass writing `to` over `from` page by page, cut short: the pages before the
-// cut hold `to`, the pages after it `from`, the page of the cut anything. The
-// first page that is not `to` can always be taken for the page of the cut.
+// A pass writing `to` over `from` page by page, cut short once: the pages
+// before the cut hold `to`, the pages after it `from`, the page of the cut
+// anything. The first page that is not `to` can always be taken for the page
+// of the cut. (A write attempt that failed part-way and a retry cut short
+// before that point leave two torn pages: not judged a cut, so set aside.)
 bool cut_pass(const uint8_t *device, const uint8_t *to, const uint8_t *from)
 {
     size_t cut = 0;

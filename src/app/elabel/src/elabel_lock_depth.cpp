@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include "elabel_known.h"
 #include "elabel_lock.h"
 
@@ -5,6 +7,7 @@ namespace {
 
 int lock_depth = 0;
 int32_t lock_fd = -1;
+pid_t lock_owner = 0;
 bool hold_wanted = false;
 bool hold_level = false;  // the hold owns one level of the depth
 
@@ -12,6 +15,13 @@ bool hold_level = false;  // the hold owns one level of the depth
 
 bool elabel_lock_held()
 {
+    // A child made by fork() inherits the count but not the record lock.
+    if (lock_depth > 0 && lock_owner != getpid()) {
+        lock_depth = 0;
+        lock_fd = -1;
+        hold_wanted = hold_level = false;
+        elabel_known_forget();
+    }
     return lock_depth > 0;
 }
 
@@ -25,6 +35,7 @@ int32_t elabel_lock_nest(int32_t *fd_out)
 int32_t elabel_lock_took(int32_t fd)
 {
     lock_fd = fd;
+    lock_owner = getpid();
     lock_depth = 1;
     if (hold_wanted) {
         ++lock_depth;

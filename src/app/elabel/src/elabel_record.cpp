@@ -249,7 +249,12 @@ int32_t elabel_record_set_aside(const elabel_record *record, char *aside)
         elabel_platform.file_rename(paths.record, aside) != 0) {
         return -1;
     }
-    return elabel_sync_parent(paths.record) == 0 ? 0 : -1;
+    const int synced = elabel_sync_parent(paths.record);
+    if (synced != 0) {
+        ELABEL_ERR("pending-write record set aside as %s, directory not synced: %s\n", aside,
+                   std::strerror(-synced));
+    }
+    return 0;
 }
 
 elabel_record_state elabel_record_read(elabel_record *out, const char **why)
@@ -258,13 +263,15 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
     if (!make_paths(&paths)) {
         return elabel_record_state::none;
     }
-    const int fd = elabel_platform.file_open(paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW, 0);
+    // Never blocks on a FIFO; what is not a regular file is no record.
+    const int fd = elabel_platform.file_open(
+        paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) {
         if (is_absent(errno)) {
             return elabel_record_state::none;
         }
         *why = std::strerror(errno);
-        return elabel_record_state::unreadable;
+        return errno == ELOOP ? elabel_record_state::damaged : elabel_record_state::unreadable;
     }
     // One byte more than a record, so that a longer file shows.
     static uint8_t record[ELABEL_RECORD_LEN + 1];
@@ -273,7 +280,7 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
     elabel_platform.file_close(fd);
     if (got < 0) {
         *why = std::strerror(err);
-        return elabel_record_state::unreadable;
+        return err == EISDIR ? elabel_record_state::damaged : elabel_record_state::unreadable;
     }
     const auto size = static_cast<size_t>(got);
     out->crc = size >= 4 ? elabel_get_le32(record + size - 4) : 0;

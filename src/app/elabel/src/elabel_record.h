@@ -47,12 +47,13 @@ struct elabel_record {
 
 // Renames the record (as read into `record`) to a name of its own in the same
 // directory, where no load takes it up again, and syncs the directory. 0 with
-// the new path in `aside` (ELABEL_RECORD_PATH_MAX bytes), or -1.
+// the new path in `aside` (ELABEL_RECORD_PATH_MAX bytes; a failed sync is only
+// logged), or -1 when it could not be renamed.
 constexpr size_t ELABEL_RECORD_PATH_MAX = 512;
 int32_t elabel_record_set_aside(const elabel_record *record, char *aside);
 
 // damaged: the file is not a record of this label (its size, tag, checksum,
-// length or offset); earlier: a record of an earlier format, which does not
+// length, offset or flags, or not a regular file); earlier: a record of an earlier format, which does not
 // say what it replaced; unreadable: an error opening or reading it, which says
 // nothing about the record (kept for a later load).
 enum class elabel_record_state { none, intact, damaged, earlier, unreadable };

@@ -21,6 +21,8 @@ struct elabel_writeback {
     // A restore: `replaced` is the state the caller found, a record of an
     // earlier write-back is there, and the caller decides what becomes of it.
     bool restoring;
+    bool erase_only;  // a clear: the image is zeros and the erase writes it
+    bool recorded;    // this write-back's record was stored
     int32_t fd;
     elabel_held_signals signals;
     elabel_pass failed;
@@ -36,9 +38,11 @@ bool elabel_read_region(uint8_t *label);
 // 0, or -8 when the lock was not obtained: then nothing else happened.
 int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image);
 
-// The label it replaces (as this process knows it under the lock, or read
-// now; given by a restore), the record, the erase and the write. `wb->failed` names a failed pass;
-// not_started when the replaced label could not be read, and nothing was written.
+// A pending record of an earlier write-back settled first; the label it
+// replaces (as this process knows it under the lock, or read now; given by a
+// restore); the record; the erase and the write. `wb->failed` names a failed
+// pass; not_started when nothing was written: an earlier record stays pending,
+// the replaced label could not be read, or a restore could not store its record.
 void elabel_writeback_passes(elabel_writeback *wb);
 
 // Reads the region back and judges it; unless restoring, removes the record
@@ -51,9 +55,10 @@ int32_t elabel_writeback_end(elabel_writeback *wb);
 // them: 0, -1 or -8.
 int32_t elabel_writeback_run(elabel_writeback *wb, const uint8_t *image);
 
-// Erases the region for a clear, under the lock and with the signals held, and
-// reads it back; a pending record is removed only once the region was read
-// back erased, so that a clear that failed is not taken for a finished one.
+// Erases the region for a clear, as a write-back of zeros: under the lock,
+// with the signals held and its own record, read back. A pending record is
+// settled first and the clear's record removed once the region reads back
+// erased, so that a clear cut or refused is never taken for a finished one.
 // 0, -1, or -8 when the lock was not obtained.
 int32_t elabel_writeback_clear();
 
