@@ -1,25 +1,31 @@
 # Installed layout (GNUInstallDirs; `cmake --install` honours DESTDIR and --prefix),
 # one component per package; LIBDIR is lib/<multiarch triplet> on Debian:
 #   elabel       sbin/elabel, bin/elabel-image, share/man/man8/elabel.8.gz,
-#                share/man/man1/elabel-image.1.gz, lib/systemd/system/elabel-recover.service
+#                share/man/man1/elabel-image.1.gz, share/elabel/elabel-image-label.schema.json,
+#                lib/systemd/system/elabel-recover.service
 #   runtime      LIBDIR/libelabel.so.1* (the label store for other programs on the board)
 #   development  include/elabel.h, LIBDIR/libelabel.so, LIBDIR/pkgconfig/elabel.pc,
 #                LIBDIR/cmake/elabel/ (find_package(elabel), target elabel::elabel)
 #   platform     LIBDIR/libsecurec.so, LIBDIR/libquellix.so (this project's stand-ins only)
 install(TARGETS elabel RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT elabel)
-install(TARGETS elabel-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT elabel)
+if(ELABEL_IMAGE)
+  install(TARGETS elabel-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT elabel)
+  # The JSON Schema of show --json's document, beside the manual.
+  install(FILES ${PROJECT_SOURCE_DIR}/man/elabel-image-label.schema.json
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/elabel COMPONENT elabel)
 
-# The boot-time recovery of an unfinished write-back, run when a record exists.
-set(ELABEL_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
-  "Where the systemd unit goes, relative to the prefix")
-# Made when installing, so that its command names the prefix installed to (--prefix, cpack).
-set(unit ${CMAKE_BINARY_DIR}/packaging/elabel-recover.service)
-install(CODE "
-  set(ELABEL_IMAGE_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/elabel-image\")
-  set(ELABEL_RECORD_DIR \"${ELABEL_RECORD_DIR}\")
-  configure_file(\"${PROJECT_SOURCE_DIR}/packaging/elabel-recover.service.in\" \"${unit}\" @ONLY)
-  " COMPONENT elabel)
-install(FILES ${unit} DESTINATION ${ELABEL_SYSTEMD_UNIT_DIR} COMPONENT elabel)
+  # The boot-time recovery of an unfinished write-back, run when a record exists.
+  set(ELABEL_SYSTEMD_UNIT_DIR lib/systemd/system CACHE STRING
+    "Where the systemd unit goes, relative to the prefix")
+  # Made when installing, so that its command names the prefix installed to (--prefix, cpack).
+  set(unit ${CMAKE_BINARY_DIR}/packaging/elabel-recover.service)
+  install(CODE "
+    set(ELABEL_IMAGE_PATH \"\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/elabel-image\")
+    set(ELABEL_RECORD_DIR \"${ELABEL_RECORD_DIR}\")
+    configure_file(\"${PROJECT_SOURCE_DIR}/packaging/elabel-recover.service.in\" \"${unit}\" @ONLY)
+    " COMPONENT elabel)
+  install(FILES ${unit} DESTINATION ${ELABEL_SYSTEMD_UNIT_DIR} COMPONENT elabel)
+endif()
 install(TARGETS elabel_store
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
 install(FILES ${PROJECT_SOURCE_DIR}/src/app/elabel/src/elabel.h
@@ -49,7 +55,11 @@ function(elabel_compressed out source name)
   set(${out} ${compressed} PARENT_SCOPE)
 endfunction()
 
-foreach(page elabel.8 elabel-image.1)
+set(pages elabel.8)
+if(ELABEL_IMAGE)
+  list(APPEND pages elabel-image.1)
+endif()
+foreach(page IN LISTS pages)
   string(REGEX MATCH "[0-9]$" section ${page})
   elabel_compressed(installed ${PROJECT_SOURCE_DIR}/man/${page} ${page})
   install(FILES ${installed} DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT elabel)
@@ -68,17 +78,19 @@ if(BUILD_TESTING AND NOT ELABEL_FUZZ)
     COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DSTAGE=${CMAKE_BINARY_DIR}/install-check
       -DSBINDIR=${CMAKE_INSTALL_SBINDIR} -DBINDIR=${CMAKE_INSTALL_BINDIR} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
       -DINCLUDEDIR=${CMAKE_INSTALL_INCLUDEDIR} -DMANDIR=${CMAKE_INSTALL_MANDIR}
-      -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins} -DMULTIARCH=${CMAKE_LIBRARY_ARCHITECTURE}
+      -DDATADIR=${CMAKE_INSTALL_DATADIR} -DREADELF=${CMAKE_READELF} -DSTAND_INS=${stand_ins} -DMULTIARCH=${CMAKE_LIBRARY_ARCHITECTURE}
       -DUNITDIR=${ELABEL_SYSTEMD_UNIT_DIR}
       -P ${CMAKE_CURRENT_LIST_DIR}/check-install.cmake)
   set_tests_properties(elabel_install_layout PROPERTIES LABELS install)
 
   # The unit as systemd reads it, its command this build's program.
-  add_test(NAME elabel_recover_unit
-    COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-unit.sh
-      ${PROJECT_SOURCE_DIR}/packaging/elabel-recover.service.in $<TARGET_FILE:elabel-image>
-      ${ELABEL_RECORD_DIR} ${CMAKE_BINARY_DIR}/unit-check)
-  set_tests_properties(elabel_recover_unit PROPERTIES LABELS install SKIP_RETURN_CODE 77)
+  if(ELABEL_IMAGE)
+    add_test(NAME elabel_recover_unit
+      COMMAND ${CMAKE_CURRENT_LIST_DIR}/check-unit.sh
+        ${PROJECT_SOURCE_DIR}/packaging/elabel-recover.service.in $<TARGET_FILE:elabel-image>
+        ${ELABEL_RECORD_DIR} ${CMAKE_BINARY_DIR}/unit-check)
+    set_tests_properties(elabel_recover_unit PROPERTIES LABELS install SKIP_RETURN_CODE 77)
+  endif()
 
   # A program outside the project, built against an installed tree through pkg-config
   # and through find_package(elabel), run on the simulator (sanitizer builds would need

@@ -77,7 +77,10 @@ if(NOT ELABEL_USE_BOARD_LIBS)
 endif()
 
 # Read when cpack runs, after the build: the C library version each package needs.
-set(ELABEL_PACKAGE_FILES_elabel "$<TARGET_FILE:elabel>;$<TARGET_FILE:elabel-image>")
+set(ELABEL_PACKAGE_FILES_elabel "$<TARGET_FILE:elabel>")
+if(ELABEL_IMAGE)
+  string(APPEND ELABEL_PACKAGE_FILES_elabel ";$<TARGET_FILE:elabel-image>")
+endif()
 set(ELABEL_PACKAGE_FILES_runtime $<TARGET_FILE:elabel_store>)
 if(NOT ELABEL_USE_BOARD_LIBS)
   set(ELABEL_PACKAGE_FILES_platform "$<TARGET_FILE:securec>;$<TARGET_FILE:quellix>")

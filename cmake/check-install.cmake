@@ -1,4 +1,4 @@
-# cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=..
+# cmake -DBUILD=<tree> -DSTAGE=<dir> -DSBINDIR=.. -DBINDIR=.. -DLIBDIR=.. -DINCLUDEDIR=.. -DMANDIR=.. -DDATADIR=..
 #       -DREADELF=<readelf> -DSTAND_INS=ON|OFF [-DMULTIARCH=<triplet>] -P check-install.cmake
 # Installs the build tree under STAGE (DESTDIR, prefix /usr) and checks the layout:
 # every file in its place, and no build-tree RUNPATH left in the installed programs.
@@ -16,7 +16,8 @@ if(MULTIARCH AND NOT LIBDIR MATCHES "/${MULTIARCH}$")
 endif()
 set(expected ${SBINDIR}/elabel ${BINDIR}/elabel-image ${LIBDIR}/libelabel.so.1
   ${LIBDIR}/libelabel.so ${INCLUDEDIR}/elabel.h ${MANDIR}/man8/elabel.8.gz
-  ${MANDIR}/man1/elabel-image.1.gz ${LIBDIR}/pkgconfig/elabel.pc
+  ${MANDIR}/man1/elabel-image.1.gz ${DATADIR}/elabel/elabel-image-label.schema.json
+  ${LIBDIR}/pkgconfig/elabel.pc
   ${LIBDIR}/cmake/elabel/elabelConfig.cmake ${LIBDIR}/cmake/elabel/elabelConfigVersion.cmake
   ${UNITDIR}/elabel-recover.service)
 if(STAND_INS)

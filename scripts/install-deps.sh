@@ -5,13 +5,14 @@ set -euo pipefail
 # With --build, only what a native build and its tests need; otherwise also the
 # AArch64 cross build and its tests under qemu-user, fuzzing (clang, libFuzzer runtime),
 # static analysis, the compressed manual page, and the package and install checks
-# (lintian, pkg-config).
+# (lintian, pkg-config). elabel-image reads JSON with json-c: libjson-c-dev natively and,
+# for the cross build, libjson-c-dev:arm64 (apt's arm64 architecture is added for it).
 build_only=no
 [ "${1:-}" = "--build" ] && build_only=yes
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-packages=(cmake g++ make googletest python3)
+packages=(cmake g++ make googletest python3 python3-jsonschema libjson-c-dev)
 [ "$build_only" = yes ] ||
   packages+=(g++-aarch64-linux-gnu qemu-user-static clang libclang-rt-dev clang-tidy cppcheck gzip lintian pkg-config)
 for pkg in "${packages[@]}"; do
@@ -25,6 +26,17 @@ if [ ${#need[@]} -gt 0 ]; then
   fi
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${need[@]}"
+fi
+
+# --- The cross build's arm64 JSON library --------------------------------------------------
+if [ "$build_only" = no ] && ! have libjson-c-dev:arm64; then
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "missing packages: libjson-c-dev:arm64 (run as root or install it)" >&2
+    exit 1
+  fi
+  dpkg --print-foreign-architectures | grep -qx arm64 || dpkg --add-architecture arm64
+  apt-get update -q
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends libjson-c-dev:arm64
 fi
 
 # --- Real-kernel end-to-end test (tests/kernel) ---------------------------------------------

@@ -231,7 +231,7 @@ int E2eTest::start(const std::vector<std::string> &args,
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipe_fds[1], STDOUT_FILENO);
-        const int null_fd = open("/dev/null", O_RDONLY);
+        const int null_fd = open(stdin_path_.empty() ? "/dev/null" : stdin_path_.c_str(), O_RDONLY);
         dup2(null_fd, STDIN_FILENO);
         if (emulator == nullptr || *emulator == '\0') {
             for (const auto &[name, value] : guest) {

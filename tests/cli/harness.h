@@ -51,6 +51,7 @@ protected:
 
     std::string dir_;
     std::string image_path_;
+    std::string stdin_path_;  // the runs' standard input; /dev/null when empty
 
 private:
     struct child {

@@ -69,17 +69,25 @@ TEST_F(ImageTest, ProgramWritesTheFileAndTheLabelReadsBackEqual)
 
 TEST_F(ImageTest, ProgramReportsAReadBackThatDiffers)
 {
-    put_device(std::vector<uint8_t>(SIM_SIZE, 0xFF));
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=ACME"}).status);
-    // A worn cell under the first byte of prd_manufacture's text keeps its 0xFF.
-    const image_run r = image({"program", path("new.bin")},
-                              {{"QUELLIX_SIM_STUCK_BYTE", std::to_string(LABEL_AT + 592)}});
-    EXPECT_EQ(4, r.status);
-    EXPECT_EQ("", r.out);
-    EXPECT_EQ("elabel-image: " + path("new.bin") +
-                  ": read back from /dev/i2c-8 differs at label byte 592 (prd_manufacture): "
-                  "wrote 0x41, read 0xff\n",
-              r.err);
+    // A worn cell keeps its 0xFF: under prd_manufacture's first byte, and the label's last.
+    const struct {
+        size_t at;
+        const char *err;
+    } cases[] = {
+        {592, "592 (prd_manufacture): wrote 0x41, read 0xff\n"},
+        {LABEL_LEN - 1, "2359 (extend_info): wrote 0x00, read 0xff\n"},
+    };
+    for (const auto &c : cases) {
+        put_device(std::vector<uint8_t>(SIM_SIZE, 0xFF));
+        const image_run r = image({"program", path("new.bin")},
+                                  {{"QUELLIX_SIM_STUCK_BYTE", std::to_string(LABEL_AT + c.at)}});
+        EXPECT_EQ(4, r.status);
+        EXPECT_EQ("", r.out);
+        EXPECT_EQ("elabel-image: " + path("new.bin") +
+                      ": read back from /dev/i2c-8 differs at label byte " + c.err,
+                  r.err);
+    }
 }
 
 TEST_F(ImageTest, ProgramRefusesWhatItCannotWriteAndLeavesTheDevice)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -20,12 +21,13 @@ std::string hex(const std::string &bytes)
 }
 
 // Texts at the edges: the shortest item, board and chassis items, the longest
-// texts that fit, and bytes that must not reach a terminal as they are.
+// texts that fit, UTF-8, a byte that is not, and quote and backslash.
 const items texts = {
     {0x10, "ABC"},
     {0x12, "SN-0001"},
     {0x25, "board file"},
-    {0x30, std::string("\x01\x7f\xe9\"\\ \x1b[2J", 10)},
+    {0x30, "\xe9\"\\ M\xc3\xbcller"},
+    {0x31, "\xe2\x82\xac \xf0\x9f\x93\xa6"},
     {0x64, std::string(495, 'd')},
     {0x50, std::string(267, 'x')},
 };
@@ -35,8 +37,9 @@ std::vector<std::string> build_args(const std::string &out, const items &list)
     std::vector<std::string> args = {"build", "-o", out};
     char id[8];
     for (const auto &[item, text] : list) {
-        std::snprintf(id, sizeof(id), "%x=", item);  // no 0x: both spellings are taken
-        args.push_back((item == 0x10 ? "0x" : "") + std::string(id) + text);
+        std::snprintf(id, sizeof(id), "%x=", item);  // 0x, none, or the name: all are taken
+        const std::string named = item == 0x25 ? "bd_file_id=" : id;
+        args.push_back((item == 0x10 ? "0X" : "") + named + text);
     }
     return args;
 }
@@ -56,8 +59,8 @@ TEST_F(ImageTest, BuildWritesTheLabelThatChecksAndShowsFaithfully)
     EXPECT_EQ(0, show.status);
     EXPECT_NE(std::string::npos, show.out.find("magic 0x454c4142 ok\n"));
     EXPECT_NE(std::string::npos,
-              show.out.find("0x30  prd_manufacture     ok                          10  "
-                            "\"\\x01\\x7f\\xe9\\\"\\\\ \\x1b[2J\"\n"));
+              show.out.find("0x30  prd_manufacture     ok                          11  "
+                            "\"\\xe9\\\"\\\\ M\\xc3\\xbcller\"\n"));
     EXPECT_NE(std::string::npos, show.out.find("0x12  chassis_serial_num  ok                           7  \"SN-0001\"\n"));
     for (char c : show.out) {
         ASSERT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7F)) << "raw byte " << int(c);
@@ -65,7 +68,7 @@ TEST_F(ImageTest, BuildWritesTheLabelThatChecksAndShowsFaithfully)
 
     const auto lines = json_lines("a.bin");
     ASSERT_EQ(27u, lines.size());
-    EXPECT_EQ("0 1162625346 True True 26", lines[0]);
+    EXPECT_EQ("elabel-label 1 0 1162625346 True True 26", lines[0]);
     const auto label = make_label(texts);
     for (const auto &[id, text] : texts) {
         char head[8];
@@ -78,7 +81,7 @@ TEST_F(ImageTest, BuildWritesTheLabelThatChecksAndShowsFaithfully)
                 EXPECT_NE(std::string::npos,
                           line.find(" ok " + std::to_string(item_capacity(id)) + " " +
                                     std::to_string(text.size()) + " " + std::to_string(crc) + " " +
-                                    std::to_string(crc) + " " + hex(text)))
+                                    hex(text)))
                     << line;
             }
         }
@@ -111,6 +114,20 @@ TEST_F(ImageTest, BuildPatchesAnEepromImageAndKeepsItsOtherBytes)
     EXPECT_EQ(whole, file("whole.bin"));
     EXPECT_EQ(0, image({"check", path("whole.bin")}).status);
     EXPECT_EQ(0, image({"check", "--offset", "512", path("whole.bin")}).status);
+
+    // --offset places the label in a new image, and finds it there, 0 included.
+    for (const char *at : {"0", "0x100"}) {
+        SCOPED_TRACE(at);
+        ASSERT_EQ(0, image({"build", "-o", path("at.bin"), "--eeprom-size", "4096", "--offset", at,
+                            "30=new"}).status);
+        const size_t offset = std::strtoul(at, nullptr, 0);
+        std::vector<uint8_t> placed(4096, 0xFF);
+        const auto label = make_label({{0x30, "new"}});
+        std::copy(label.begin(), label.end(), placed.begin() + offset);
+        EXPECT_EQ(placed, file("at.bin"));
+        EXPECT_EQ(0, image({"check", "--offset", at, path("at.bin")}).status);
+        EXPECT_EQ(1, image({"check", path("at.bin")}).status);
+    }
 }
 
 struct damage {
@@ -122,16 +139,23 @@ struct damage {
 };
 
 const damage damages[] = {
-    {"length beyond capacity", [](std::vector<uint8_t> *l) { put_le16(l, 12 + 2, 69); },
+    // A text in the field: the checksum of its 68 bytes differs from one over 69.
+    {"length beyond capacity",
+     [](std::vector<uint8_t> *l) { put_le16(l, 12 + 2, 69), (*l)[16] = 'A'; },
      "item 0x11 (chassis_part_num): length 69 beyond capacity 68",
-     "0x11  chassis_part_num    length-beyond-capacity      69  \"\\x00\\x00",
-     "11 chassis_part_num length-beyond-capacity 68 69 0 0 "},
+     "0x11  chassis_part_num    length-beyond-capacity      69  \"A\\x00\\x00",
+     "11 chassis_part_num length-beyond-capacity 68 69 0 41000000"},
     {"checksum mismatch", [](std::vector<uint8_t> *l) { (*l)[1380 + 4 + 3] = 'X'; },
      "item 0x64 (sys_description): checksum 0x",
      "0x64  sys_description     checksum-mismatch            5  \"desXr\"",
      "64 sys_description checksum-mismatch 496 5 "},
     {"wrong magic", [](std::vector<uint8_t> *l) { (*l)[3] = 0; },
-     "magic 0x004c4142 is not 0x454c4142", "magic 0x004c4142 wrong\n", "0 4997442 False False 26"},
+     "magic 0x004c4142 is not 0x454c4142", "magic 0x004c4142 wrong\n",
+     "elabel-label 1 0 4997442 False False 26"},
+    // An erased chip is one problem, not one for the magic and each item.
+    {"blank", [](std::vector<uint8_t> *l) { std::fill(l->begin(), l->end(), 0xFF); },
+     "no label: all 2360 bytes are 0xff (a blank chip)", "magic 0xffffffff wrong\n",
+     "30 prd_manufacture length-beyond-capacity 68 65535 65535 ffffffff"},
 };
 
 TEST_F(ImageTest, EveryKindOfDamageIsFoundByCheckAndShownByShow)
@@ -166,6 +190,7 @@ TEST_F(ImageTest, EveryKindOfDamageIsFoundByCheckAndShownByShow)
 TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
 {
     put_file("short.bin", std::vector<uint8_t>(2000, 0));
+    put_file("big.bin", std::vector<uint8_t>(65537, 0));
     auto bad = make_label({{0x30, "x"}});
     bad[588] ^= 1;
     put_file("bad.bin", bad);
@@ -179,21 +204,40 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         {{"show", path("none.bin")}, 2, path("none.bin") + ": No such file or directory"},
         {{"check", path("short.bin")}, 2, path("short.bin") + ": 2000 bytes, too short"},
         {{"show", "--offset", "0x1000", path("bad.bin")}, 2, "too short for the 2360-byte label at byte 4096"},
-        {{"build", "-o", out, "10=ABCD"}, 2, "item 0x10 (chassis_type): text of 4 bytes, must be shorter than 4"},
-        {{"build", "-o", out, "30=ok", "13=x"}, 2, "build: no item 0x13"},
-        {{"build", "-o", out, "0x=x"}, 2, "'0x=x' is not ID=TEXT"},
+        {{"build", "-o", out, "10=ABCD"}, 2, "item 0x10 (chassis_type): text of 4 bytes; at most 3 bytes fit"},
+        {{"build", "-o", out, "30=ok", "13=x"}, 2, "build: '13' names no item"},
+        {{"build", "-o", out, "0x=x"}, 2, "build: '0x' names no item"},
+        {{"build", "-o", out, "130=x"}, 2, "build: '130' names no item"},  // elabel keeps 0x30
+        {{"build", "-o", out, "prd_manufacturer=x"}, 2, "'prd_manufacturer' names no item"},
+        {{"build", "-o", out, "30"}, 2, "'30' is not ID=TEXT"},
+        {{"build", "-o", out, "30=a", "prd_manufacture=b"}, 2, "item 0x30 (prd_manufacture) given twice"},
+        {{"build", "-o", out, "31=SN\r"}, 2, "item 0x31 (prd_name): control byte 0x0d at byte 2 of the text"},
+        {{"build", "-o", out, "31=\tx"}, 2, "control byte 0x09 at byte 0"},
+        {{"build", "-o", out, "31=\x7f"}, 2, "control byte 0x7f at byte 0"},
+        {{"build", "-o", out, "-o", out}, 2, "build: option -o given twice"},
+        {{"build", "-o", out, "--offset", "0", "30=x"}, 2, "--offset applies only with --from or --eeprom-size"},
+        {{"build", "-o", out, "--json", "-", "--from", "-"}, 2, "standard input (-) named more than once"},
+        {{"show", "--raw", path("bad.bin")}, 2, "show: option --raw applies only with --item"},
+        {{"show", "--json", "--item", "30", path("bad.bin")}, 2, "option --item does not go with --json"},
+        {{"show", "--item", "99", path("bad.bin")}, 2, "show: '99' names no item"},
+        {{"show", "--offset", "1", "--offset", "1", path("bad.bin")}, 2, "option --offset given twice"},
+        {{"dump", "--json", "-o", out}, 2, "dump: option --json does not apply"},
+        {{"diff", path("bad.bin")}, 2, "diff: two labels (FILE or board) expected"},
+        {{"check", "-", "-"}, 2, "check: standard input (-) named more than once"},
+        {{"show", path("big.bin")}, 2, "big.bin: longer than 65536 bytes"},
+        {{"check", "--offset", "65537", path("bad.bin")}, 2, "invalid offset: 65537 (0 to 65536"},
         {{"build", "-o", out, "--from", path("bad.bin")}, 1, "item 0x30 (prd_manufacture): checksum"},
         {{"build", "-o", path("no/such/dir.bin")}, 2, "no/such/dir.bin: No such file or directory"},
-        {{"build", "-o", path("sub")}, 2, "sub: Is a directory"},  // fails at the rename
-        {{"build", "30=x"}, 2, "build: no output file"},
+        {{"build", "-o", path("sub")}, 2, "sub: is a directory; only a regular file is replaced"},
+        {{"build", "30=x"}, 2, "build: option -o is required"},
         {{"build", "-o", out, "--eeprom-size", "2871"}, 2, "no room for the label at byte 512"},
         {{"show", "--json", "--from", "x", path("bad.bin")}, 2, "show: option --from does not apply"},
         {{"check", "--offset", "-1", path("bad.bin")}, 2, "invalid offset: -1"},
-        {{"check"}, 2, "check: one FILE expected"},
+        {{"check"}, 2, "check: FILE... expected"},
         {{"dump", "-o", out, "extra"}, 2, "dump: no operand expected"},
         {{"frobnicate"}, 2, "unknown command: frobnicate"},
     };
-    const auto before = dir_entries();
+    const auto before = dir_entries(true);
     for (const auto &c : cases) {
         SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args.back() : ""));
         const image_run r = image(c.args);
@@ -201,7 +245,7 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         EXPECT_EQ("", r.out);
         EXPECT_EQ(0u, r.err.rfind("elabel-image: ", 0)) << r.err;
         EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
-        EXPECT_EQ(before, dir_entries());
+        EXPECT_EQ(before, dir_entries(true));
     }
 }
 

@@ -51,13 +51,15 @@ std::vector<uint8_t> ImageTest::file(const std::string &name) const
     return std::vector<uint8_t>(bytes.begin(), bytes.end());
 }
 
-std::vector<std::string> ImageTest::dir_entries() const
+std::vector<std::string> ImageTest::dir_entries(bool hidden) const
 {
     std::vector<std::string> names;
     DIR *dir = opendir(dir_.c_str());
     for (const dirent *e = dir != nullptr ? readdir(dir) : nullptr; e != nullptr; e = readdir(dir)) {
-        if (e->d_name[0] != '.' && std::string(e->d_name).rfind("log.", 0) != 0) {
-            names.emplace_back(e->d_name);
+        const std::string name = e->d_name;
+        const bool shown = hidden ? name != "." && name != ".." : name[0] != '.';
+        if (shown && name.rfind("log.", 0) != 0) {
+            names.push_back(name);
         }
     }
     if (dir != nullptr) {
@@ -74,7 +76,8 @@ std::vector<std::string> ImageTest::json_lines(const std::string &name)
     const std::string json = dir_ + "/.json";
     const std::string lines = dir_ + "/.lines";
     std::ofstream(json, std::ios::binary) << r.out;
-    const std::string cmd = "python3 '" JSON_ITEMS_SCRIPT "' '" + json + "' > '" + lines + "'";
+    const std::string cmd =
+        "python3 '" JSON_ITEMS_SCRIPT "' '" + json + "' '" JSON_SCHEMA "' > '" + lines + "'";
     EXPECT_EQ(0, std::system(cmd.c_str())) << r.out;
     std::vector<std::string> out;
     std::istringstream in(slurp(lines));

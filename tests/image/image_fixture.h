@@ -19,7 +19,8 @@ protected:
     std::string path(const std::string &name) const { return dir_ + "/" + name; }
     void put_file(const std::string &name, const std::vector<uint8_t> &bytes) const;
     std::vector<uint8_t> file(const std::string &name) const;
-    std::vector<std::string> dir_entries() const;
+    // The directory's files, but the logs; hidden ones (the temporary files) too on request.
+    std::vector<std::string> dir_entries(bool hidden = false) const;
     // show --json read back by Python's json module, as lines (json_items.py).
     std::vector<std::string> json_lines(const std::string &name);
 };

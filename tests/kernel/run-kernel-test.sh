@@ -123,7 +123,7 @@ cross_build() {
     local dir=$WORK/armhf
     echo "cross-building elabel for armhf in $dir"
     cmake -S "$SRC" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" \
-        -DBUILD_TESTING=OFF -DCMAKE_BUILD_TYPE=Release ${ELABEL_KERNEL_CMAKE_ARGS:-} \
+        -DBUILD_TESTING=OFF -DELABEL_IMAGE=OFF -DCMAKE_BUILD_TYPE=Release ${ELABEL_KERNEL_CMAKE_ARGS:-} \
         >"$WORK/armhf-configure.log" 2>&1 ||
         { tail -n 30 "$WORK/armhf-configure.log"; die "armhf configure failed"; }
     cmake --build "$dir" --target elabel -j2 >"$WORK/armhf-build.log" 2>&1 ||

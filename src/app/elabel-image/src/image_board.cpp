@@ -1,9 +1,12 @@
 // The board's label, through the label store: the same device, address, offset
 // and lock file as elabel.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstring>
 
 #include "elabel_image.h"
-#include "elabel_names.h"
 #include "elabel_platform.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
@@ -13,14 +16,15 @@ namespace {
 constexpr int READ_TRIES = 3;
 constexpr int BUSY_TRIES = 3;
 constexpr useconds_t BUSY_PAUSE_US = 1000;
+constexpr int32_t NO_LOCK = -8;
 
 // Reads the label region as stored, under the lock: no check, no repair, no
-// write-back. 0; -8 the lock was not obtained; 1 every read failed.
+// write-back. 0; NO_LOCK the lock was not obtained; 1 every read failed.
 int32_t read_label(uint8_t *label)
 {
     int32_t fd = -1;
     if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
-        return -8;
+        return NO_LOCK;
     }
     int32_t ret = 1;
     for (int attempt = 0; attempt < READ_TRIES && ret != 0; ++attempt) {
@@ -30,12 +34,27 @@ int32_t read_label(uint8_t *label)
     return ret;
 }
 
+// The lock was not obtained: a lock file that cannot be opened (no permission,
+// no /run) is told apart from a lock held by another run.
+void report_no_lock(const char *what)
+{
+    const int fd = open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        image_error("%s %s: cannot open the lock file %s: %s", what, ELABEL_I2C_DEV,
+                    ELABEL_LOCK_FILE, std::strerror(errno));
+        return;
+    }
+    close(fd);
+    image_error("%s %s: the label is locked by another run (bus busy)", what, ELABEL_I2C_DEV);
+}
+
 int device_error(const char *what, int32_t ret)
 {
-    if (ret == -8) {
-        image_error("%s %s: the label is locked by another run (bus busy)", what, ELABEL_I2C_DEV);
+    if (ret == NO_LOCK) {
+        report_no_lock(what);
     } else {
-        image_error("%s %s failed (%d); the system log has the details", what, ELABEL_I2C_DEV, ret);
+        image_error("%s %s failed: the transfer failed; the system log has the details", what,
+                    ELABEL_I2C_DEV);
     }
     return IMAGE_DEVICE;
 }
@@ -44,10 +63,10 @@ int device_error(const char *what, int32_t ret)
 // same lock; tried again while another run holds the lock.
 int32_t write_label(const uint8_t *label, elabel_writeback *wb)
 {
-    int32_t ret = -8;
-    for (int attempt = 0; attempt < BUSY_TRIES && ret == -8; ++attempt) {
+    int32_t ret = NO_LOCK;
+    for (int attempt = 0; attempt < BUSY_TRIES && ret == NO_LOCK; ++attempt) {
         ret = elabel_writeback_run(wb, label);
-        if (ret == -8) {
+        if (ret == NO_LOCK) {
             elabel_platform.sleep_us(BUSY_PAUSE_US);
         }
     }
@@ -61,34 +80,30 @@ void report_difference(const char *path, const uint8_t *wrote, const uint8_t *re
         ++at;
     }
     const char *where = "magic";
-    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
-        if (at >= elabel_item_table[row].offset) {
-            where = elabel_item_names[row];
+    for (const elabel_item_desc &item : elabel_item_table) {
+        if (at >= item.offset) {
+            where = image_item_name(item);
         }
     }
     image_error("%s: read back from %s differs at label byte %zu (%s): wrote 0x%02x, read 0x%02x",
-                path, ELABEL_I2C_DEV, at, where, wrote[at], read[at]);
+                image_file_name(path), ELABEL_I2C_DEV, at, where, wrote[at], read[at]);
 }
 
 } // namespace
 
+int image_board_read(uint8_t *label)
+{
+    const int32_t ret = read_label(label);
+    return ret == 0 ? IMAGE_OK : device_error("reading", ret);
+}
+
 int image_dump_run(const image_options &opt)
 {
-    if (opt.output == nullptr) {
-        image_error("dump: no output file (-o OUT)");
-        return IMAGE_USAGE;
-    }
     uint8_t label[ELABEL_DATA_LEN];
-    const int32_t ret = read_label(label);
-    if (ret != 0) {
-        return device_error("reading", ret);
+    if (image_board_read(label) != IMAGE_OK) {
+        return IMAGE_DEVICE;
     }
-    const int written = image_write_file(opt.output, label, sizeof(label));
-    if (written != 0) {
-        image_error("%s: %s", opt.output, std::strerror(-written));
-        return IMAGE_USAGE;
-    }
-    return IMAGE_OK;
+    return image_write_output(opt.output, label, sizeof(label));
 }
 
 int image_program_run(const image_options &opt)
@@ -100,12 +115,12 @@ int image_program_run(const image_options &opt)
     }
     const uint8_t *label = file.bytes + file.label_at;
     if (image_problems(label, path, true) != 0) {
-        image_error("%s: not programmed: the label does not check", path);
+        image_error("%s: not programmed: the label does not check", image_file_name(path));
         return IMAGE_INVALID;
     }
     static elabel_writeback wb;
     const int32_t ret = write_label(label, &wb);
-    if (ret == -8 || wb.failed != elabel_pass::none) {
+    if (ret == NO_LOCK || wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
     }
     if (!wb.read_back) {

@@ -15,61 +15,90 @@ enum option_bit : unsigned {
     OPT_OUTPUT = 1u << 2,
     OPT_FROM = 1u << 3,
     OPT_EEPROM_SIZE = 1u << 4,
+    OPT_ITEM = 1u << 5,
+    OPT_RAW = 1u << 6,
 };
 
 struct command {
     const char *name;
     unsigned options;
+    unsigned required;
     int min_args;
     int max_args;
+    const char *operands;  // what the operands are, for a message
+    bool file_operands;    // operands name files ("-" is standard input)
     int (*run)(const image_options &opt);
 };
 
 constexpr int MANY = 1 << 20;
 
 constexpr command commands[] = {
-    {"show", OPT_JSON | OPT_OFFSET, 1, 1, image_show_run},
-    {"check", OPT_OFFSET, 1, 1, image_check_run},
-    {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE, 0, MANY, image_build_run},
-    {"dump", OPT_OUTPUT, 0, 0, image_dump_run},
-    {"program", OPT_OFFSET, 1, 1, image_program_run},
+    {"show", OPT_JSON | OPT_OFFSET | OPT_ITEM | OPT_RAW, 0, 1, 1, "one FILE", true, image_show_run},
+    {"check", OPT_OFFSET, 0, 1, MANY, "FILE...", true, image_check_run},
+    {"diff", OPT_OFFSET, 0, 2, 2, "two labels (FILE or board)", true, image_diff_run},
+    {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE | OPT_JSON, OPT_OUTPUT, 0, MANY,
+     "ID=TEXT...", false, image_build_run},
+    {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
+    {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
 };
 
 const char *const USAGE =
     "Usage: elabel-image COMMAND [OPTION]... [ARG]...\n"
-    "Shows, checks and builds electronic label files; dumps and programs the board's label.\n"
+    "Shows, checks, compares and builds electronic label files; dumps and programs the\n"
+    "board's label. FILE - is standard input, OUT - standard output.\n"
     "\n"
     "  show [--json] [--offset N] FILE    decode a label file (bare label or EEPROM image)\n"
-    "  check [--offset N] FILE            exit 0 if the label is valid, 1 if not\n"
-    "  build -o OUT [--from FILE] [--offset N] [--eeprom-size N] ID=TEXT...\n"
+    "  show --item ID [--raw] FILE        one item; with --raw its stored bytes alone\n"
+    "  check [--offset N] FILE...         exit 0 if every label is valid, else 1 (2 unreadable)\n"
+    "  diff [--offset N] A B              compare item by item; A or B may be 'board'\n"
+    "  build -o OUT [--from FILE] [--json FILE] [--offset N] [--eeprom-size N] [ID=TEXT]...\n"
     "                                     write a valid label file\n"
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
     "\n"
-    "  -o, --output OUT     file to write (atomically)\n"
+    "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
     "      --from FILE      start from this label file; its other bytes are kept\n"
+    "      --json FILE      build: take the items of a JSON document (show --json's)\n"
     "      --offset N       the label's byte offset in an EEPROM image (default 512)\n"
-    "      --eeprom-size N  build a whole-EEPROM image of N bytes (0xFF around the label)\n"
-    "      --json           show as one JSON document\n"
+    "      --eeprom-size N  build a whole-EEPROM image of N bytes, at most 65536\n"
+    "      --json           show: one JSON document\n"
+    "      --item ID        show: one item, by hexadecimal id (30, 0x30) or name\n"
+    "      --raw            show --item: the item's stored bytes only\n"
     "  -h, --help           show this help\n"
     "  -V, --version        show the version\n"
     "\n"
-    "Exit status: 0 success or valid; 1 invalid label; 2 usage or file error;\n"
-    "3 the board's label could not be read or written; 4 read-back differs.\n"
-    "See elabel-image(1).\n";
+    "An ID is hexadecimal as elabel takes it (30 and 0x30 are 0x30) or an item name.\n"
+    "Exit status: 0 success, valid or same; 1 invalid label or labels differ;\n"
+    "2 usage or file error; 3 the board's label could not be read or written;\n"
+    "4 read-back differs. See elabel-image(1).\n";
 
-enum long_only : int { LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE };
+enum long_only : int { LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW };
 
-constexpr option long_options[] = {
-    {"json", no_argument, nullptr, LONG_JSON},
-    {"offset", required_argument, nullptr, LONG_OFFSET},
-    {"output", required_argument, nullptr, 'o'},
-    {"from", required_argument, nullptr, LONG_FROM},
-    {"eeprom-size", required_argument, nullptr, LONG_EEPROM_SIZE},
-    {"help", no_argument, nullptr, 'h'},
-    {"version", no_argument, nullptr, 'V'},
-    {nullptr, 0, nullptr, 0},
+constexpr int OPTION_COUNT = 9;
+
+struct option_table {
+    option list[OPTION_COUNT + 1];
 };
+
+// --json is a switch for show and takes a FILE for build.
+constexpr option_table make_options(int json_argument)
+{
+    return {{
+        {"json", json_argument, nullptr, LONG_JSON},
+        {"offset", required_argument, nullptr, LONG_OFFSET},
+        {"output", required_argument, nullptr, 'o'},
+        {"from", required_argument, nullptr, LONG_FROM},
+        {"eeprom-size", required_argument, nullptr, LONG_EEPROM_SIZE},
+        {"item", required_argument, nullptr, LONG_ITEM},
+        {"raw", no_argument, nullptr, LONG_RAW},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},
+        {nullptr, 0, nullptr, 0},
+    }};
+}
+
+constexpr option_table switch_options = make_options(no_argument);
+constexpr option_table build_options = make_options(required_argument);
 
 // A byte count in decimal or 0x-prefixed hexadecimal, at most IMAGE_FILE_MAX.
 bool parse_count(const char *text, long *out)
@@ -101,11 +130,20 @@ int usage_error(const char *what, const char *detail)
     return usage_hint();
 }
 
-const char *option_name(int code)
+int count_error(const char *what, const char *arg)
 {
-    for (const auto &o : long_options) {
-        if (o.val == code) {
-            return o.name;
+    image_error("invalid %s: %s (0 to %zu, decimal or 0x-prefixed hexadecimal)", what, arg,
+                IMAGE_FILE_MAX);
+    return usage_hint();
+}
+
+const char *option_name(unsigned bit)
+{
+    constexpr const char *names[] = {"--json", "--offset", "-o", "--from", "--eeprom-size",
+                                     "--item", "--raw"};
+    for (unsigned i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
+        if (bit == 1u << i) {
+            return names[i];
         }
     }
     return "?";
@@ -124,6 +162,10 @@ unsigned option_bit_of(int code)
         return OPT_FROM;
     case LONG_EEPROM_SIZE:
         return OPT_EEPROM_SIZE;
+    case LONG_ITEM:
+        return OPT_ITEM;
+    case LONG_RAW:
+        return OPT_RAW;
     default:
         return 0;
     }
@@ -134,7 +176,8 @@ int take_option(int code, const char *arg, image_options *opt)
 {
     switch (code) {
     case LONG_JSON:
-        opt->json = true;
+        opt->json = arg == nullptr;
+        opt->json_in = arg;
         return IMAGE_OK;
     case 'o':
         opt->output = arg;
@@ -142,11 +185,16 @@ int take_option(int code, const char *arg, image_options *opt)
     case LONG_FROM:
         opt->from = arg;
         return IMAGE_OK;
+    case LONG_ITEM:
+        opt->item = arg;
+        return IMAGE_OK;
+    case LONG_RAW:
+        opt->raw = true;
+        return IMAGE_OK;
     case LONG_OFFSET:
-        return parse_count(arg, &opt->offset) ? IMAGE_OK : usage_error("invalid offset: ", arg);
+        return parse_count(arg, &opt->offset) ? IMAGE_OK : count_error("offset", arg);
     case LONG_EEPROM_SIZE:
-        return parse_count(arg, &opt->eeprom_size) ? IMAGE_OK
-                                                   : usage_error("invalid EEPROM size: ", arg);
+        return parse_count(arg, &opt->eeprom_size) ? IMAGE_OK : count_error("EEPROM size", arg);
     default:
         return IMAGE_USAGE;
     }
@@ -174,13 +222,58 @@ int print_help()
     return IMAGE_OK;
 }
 
+int option_error(const command &cmd, unsigned bit, const char *problem)
+{
+    image_error("%s: option %s %s", cmd.name, option_name(bit), problem);
+    return usage_hint();
+}
+
+// Standard input can be read once: "-" at most once among the files read.
+int check_stdin_once(const command &cmd, const image_options &opt)
+{
+    int readers = (opt.from != nullptr && image_is_stdio(opt.from)) +
+                  (opt.json_in != nullptr && image_is_stdio(opt.json_in));
+    for (int i = 0; cmd.file_operands && i < opt.nargs; ++i) {
+        readers += image_is_stdio(opt.args[i]);
+    }
+    return readers > 1 ? usage_error(cmd.name, ": standard input (-) named more than once")
+                       : IMAGE_OK;
+}
+
+// Options that are given but do nothing, or missing: usage errors.
+int check_combination(const command &cmd, unsigned seen, const image_options &opt)
+{
+    const unsigned missing = cmd.required & ~seen;
+    if (missing != 0) {
+        return option_error(cmd, missing, "is required");
+    }
+    if (std::strcmp(cmd.name, "build") == 0 && (seen & OPT_OFFSET) != 0 &&
+        (seen & (OPT_FROM | OPT_EEPROM_SIZE)) == 0) {
+        return option_error(cmd, OPT_OFFSET, "applies only with --from or --eeprom-size");
+    }
+    if ((seen & OPT_RAW) != 0 && (seen & OPT_ITEM) == 0) {
+        return option_error(cmd, OPT_RAW, "applies only with --item");
+    }
+    if ((seen & OPT_ITEM) != 0 && (seen & OPT_JSON) != 0) {
+        return option_error(cmd, OPT_ITEM, "does not go with --json");
+    }
+    if (opt.nargs < cmd.min_args || opt.nargs > cmd.max_args) {
+        image_error("%s: %s expected", cmd.name, cmd.operands);
+        return usage_hint();
+    }
+    return check_stdin_once(cmd, opt);
+}
+
 // Parses argv (argv[0] the command's name) into `opt`; -1 to go on, else the exit status.
 int parse_options(const command &cmd, int argc, char *argv[], image_options *opt)
 {
+    const option *table = std::strcmp(cmd.name, "build") == 0 ? build_options.list
+                                                                : switch_options.list;
+    unsigned seen = 0;
     opterr = 0;
     optind = 0;  // a full reset: glibc then starts afresh
     for (;;) {
-        const int code = getopt_long(argc, argv, ":o:hV", long_options, nullptr);
+        const int code = getopt_long(argc, argv, ":o:hV", table, nullptr);
         if (code == -1) {
             break;
         }
@@ -196,20 +289,22 @@ int parse_options(const command &cmd, int argc, char *argv[], image_options *opt
         if (code == ':') {
             return usage_error("option needs a value: ", argv[optind - 1]);
         }
-        if ((cmd.options & option_bit_of(code)) == 0) {
-            image_error("%s: option --%s does not apply", cmd.name, option_name(code));
-            return usage_hint();
+        const unsigned bit = option_bit_of(code);
+        if ((cmd.options & bit) == 0) {
+            return option_error(cmd, bit, "does not apply");
         }
+        if ((seen & bit) != 0) {
+            return option_error(cmd, bit, "given twice");
+        }
+        seen |= bit;
         if (take_option(code, optarg, opt) != IMAGE_OK) {
             return IMAGE_USAGE;
         }
     }
     opt->args = argv + optind;
     opt->nargs = argc - optind;
-    if (opt->nargs < cmd.min_args || opt->nargs > cmd.max_args) {
-        return usage_error(cmd.name, cmd.min_args > 0 ? ": one FILE expected" : ": no operand expected");
-    }
-    return -1;
+    const int ret = check_combination(cmd, seen, *opt);
+    return ret == IMAGE_OK ? -1 : ret;
 }
 
 } // namespace
@@ -230,7 +325,7 @@ int image_main(int argc, char *argv[])
     if (cmd == nullptr) {
         return usage_error("unknown command: ", name);
     }
-    image_options opt{nullptr, nullptr, -1, -1, false, nullptr, 0};
+    image_options opt{nullptr, nullptr, nullptr, nullptr, -1, -1, false, false, nullptr, 0};
     const int parsed = parse_options(*cmd, argc - 1, argv + 1, &opt);
     if (parsed >= 0) {
         return parsed;

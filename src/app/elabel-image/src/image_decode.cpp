@@ -1,12 +1,81 @@
+#include <cstring>
+
 #include "elabel_image.h"
-#include "elabel_names.h"
 #include "image_tool.h"
 
 namespace {
 
-const char *state_name(elabel_item_state state)
+constexpr uint8_t BLANK = 0xFF;
+
+uint16_t computed_crc(const uint8_t *label, const elabel_item_desc &item)
 {
-    switch (state) {
+    return elabel_crc16(elabel_item_field(label, item), image_shown_len(label, item));
+}
+
+// An erased chip: every byte of the label region 0xFF.
+bool is_blank(const uint8_t *label)
+{
+    for (size_t i = 0; i < ELABEL_DATA_LEN; ++i) {
+        if (label[i] != BLANK) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Problem `at` (-1 the magic, else an item's row) as text; false when there is none.
+bool problem_text(const uint8_t *label, int at, char *text, size_t size)
+{
+    if (at < 0) {
+        const uint32_t magic = elabel_get_le32(label);
+        if (magic == ELABEL_MAGIC) {
+            return false;
+        }
+        std::snprintf(text, size, "magic 0x%08x is not 0x%08x", magic, ELABEL_MAGIC);
+        return true;
+    }
+    const elabel_item_desc &item = elabel_item_table[at];
+    const elabel_item_state state = elabel_item_check(label, item);
+    if (state == elabel_item_state::ok) {
+        return false;
+    }
+    if (state == elabel_item_state::too_long) {
+        std::snprintf(text, size, "item 0x%02x (%s): length %u beyond capacity %u", item.id,
+                      image_item_name(item), elabel_item_len(label, item), item.max_len);
+    } else {
+        std::snprintf(text, size, "item 0x%02x (%s): checksum 0x%04x, computed 0x%04x", item.id,
+                      image_item_name(item), elabel_item_crc(label, item),
+                      computed_crc(label, item));
+    }
+    return true;
+}
+
+// Calls see(text) for each problem; returns the count. A blank label is one problem.
+template <typename See>
+size_t each_problem(const uint8_t *label, See see)
+{
+    char text[160];
+    if (is_blank(label)) {
+        std::snprintf(text, sizeof(text), "no label: all %d bytes are 0x%02x (a blank chip)",
+                      ELABEL_DATA_LEN, BLANK);
+        see(text);
+        return 1;
+    }
+    size_t count = 0;
+    for (int at = -1; at < ELABEL_ITEM_NUM; ++at) {
+        if (problem_text(label, at, text, sizeof(text))) {
+            see(text);
+            ++count;
+        }
+    }
+    return count;
+}
+
+} // namespace
+
+const char *image_state_name(const uint8_t *label, const elabel_item_desc &item)
+{
+    switch (elabel_item_check(label, item)) {
     case elabel_item_state::too_long:
         return "length-beyond-capacity";
     case elabel_item_state::bad_crc:
@@ -16,21 +85,34 @@ const char *state_name(elabel_item_state state)
     }
 }
 
-// The bytes of an item that a listing shows: its length, never beyond its field.
-uint16_t shown_len(const uint8_t *label, const elabel_item_desc &item)
+uint16_t image_shown_len(const uint8_t *label, const elabel_item_desc &item)
 {
     const uint16_t len = elabel_item_len(label, item);
     return len <= item.max_len ? len : item.max_len;
 }
 
-uint16_t computed_crc(const uint8_t *label, const elabel_item_desc &item)
+size_t image_problems(const uint8_t *label, const char *path, bool report)
 {
-    return elabel_crc16(elabel_item_field(label, item), shown_len(label, item));
+    const char *name = image_file_name(path);
+    return each_problem(label, [&](const char *text) {
+        if (report) {
+            image_error("%s: %s", name, text);
+        }
+    });
 }
 
-// Printable ASCII as it is, quote and backslash escaped, every other byte as
-// \xHH (listing) or \u00HH (JSON: the byte's value as the code point).
-void put_quoted(FILE *out, const uint8_t *bytes, size_t size, bool json)
+size_t image_first_problem(const uint8_t *label, char *text, size_t size)
+{
+    text[0] = '\0';
+    return each_problem(label, [&](const char *problem) {
+        if (text[0] == '\0') {
+            std::snprintf(text, size, "%s", problem);
+        }
+    });
+}
+
+// Printable ASCII as it is, quote and backslash escaped, every other byte as \xHH.
+void image_put_quoted(FILE *out, const uint8_t *bytes, size_t size)
 {
     std::fputc('"', out);
     for (size_t i = 0; i < size; ++i) {
@@ -41,59 +123,19 @@ void put_quoted(FILE *out, const uint8_t *bytes, size_t size, bool json)
         } else if (b >= 0x20 && b < 0x7F) {
             std::fputc(b, out);
         } else {
-            std::fprintf(out, json ? "\\u%04x" : "\\x%02x", b);
+            std::fprintf(out, "\\x%02x", b);
         }
     }
     std::fputc('"', out);
 }
 
-void put_json_item(FILE *out, const uint8_t *label, int row)
+void image_show_item(FILE *out, const uint8_t *label, const elabel_item_desc &item)
 {
-    const elabel_item_desc &item = elabel_item_table[row];
-    std::fprintf(out,
-                 "    {\"id\": %u, \"name\": \"%s\", \"capacity\": %u, \"state\": \"%s\", "
-                 "\"length\": %u, \"crc\": %u, \"computed_crc\": %u, \"text\": ",
-                 static_cast<unsigned>(item.id), elabel_item_names[row],
-                 static_cast<unsigned>(item.max_len), state_name(elabel_item_check(label, item)),
-                 static_cast<unsigned>(elabel_item_len(label, item)),
-                 static_cast<unsigned>(elabel_item_crc(label, item)),
-                 static_cast<unsigned>(computed_crc(label, item)));
-    put_quoted(out, elabel_item_field(label, item), shown_len(label, item), true);
-    std::fputs(row + 1 < ELABEL_ITEM_NUM ? "},\n" : "}\n", out);
-}
-
-} // namespace
-
-size_t image_problems(const uint8_t *label, const char *path, bool report)
-{
-    size_t count = 0;
-    const uint32_t magic = elabel_get_le32(label);
-    if (magic != ELABEL_MAGIC) {
-        ++count;
-        if (report) {
-            image_error("%s: magic 0x%08x is not 0x%08x", path, magic, ELABEL_MAGIC);
-        }
-    }
-    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
-        const elabel_item_desc &item = elabel_item_table[row];
-        const elabel_item_state state = elabel_item_check(label, item);
-        if (state == elabel_item_state::ok) {
-            continue;
-        }
-        ++count;
-        if (!report) {
-            continue;
-        }
-        if (state == elabel_item_state::too_long) {
-            image_error("%s: item 0x%02x (%s): length %u beyond capacity %u", path, item.id,
-                        elabel_item_names[row], elabel_item_len(label, item), item.max_len);
-        } else {
-            image_error("%s: item 0x%02x (%s): checksum 0x%04x, computed 0x%04x", path, item.id,
-                        elabel_item_names[row], elabel_item_crc(label, item),
-                        computed_crc(label, item));
-        }
-    }
-    return count;
+    std::fprintf(out, "0x%02x  %-18s  %-22s  %6u  ", static_cast<unsigned>(item.id),
+                 image_item_name(item), image_state_name(label, item),
+                 static_cast<unsigned>(elabel_item_len(label, item)));
+    image_put_quoted(out, elabel_item_field(label, item), image_shown_len(label, item));
+    std::fputc('\n', out);
 }
 
 void image_show_text(FILE *out, const uint8_t *label)
@@ -101,25 +143,7 @@ void image_show_text(FILE *out, const uint8_t *label)
     const uint32_t magic = elabel_get_le32(label);
     std::fprintf(out, "magic 0x%08x %s\n", magic, magic == ELABEL_MAGIC ? "ok" : "wrong");
     std::fprintf(out, "%-4s  %-18s  %-22s  %6s  %s\n", "id", "name", "state", "length", "text");
-    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
-        const elabel_item_desc &item = elabel_item_table[row];
-        std::fprintf(out, "0x%02x  %-18s  %-22s  %6u  ", static_cast<unsigned>(item.id),
-                     elabel_item_names[row], state_name(elabel_item_check(label, item)),
-                     static_cast<unsigned>(elabel_item_len(label, item)));
-        put_quoted(out, elabel_item_field(label, item), shown_len(label, item), false);
-        std::fputc('\n', out);
+    for (const elabel_item_desc &item : elabel_item_table) {
+        image_show_item(out, label, item);
     }
-}
-
-void image_show_json(FILE *out, const uint8_t *label, size_t label_at)
-{
-    const uint32_t magic = elabel_get_le32(label);
-    std::fprintf(out, "{\n  \"offset\": %zu,\n  \"magic\": %u,\n  \"magic_ok\": %s,\n", label_at,
-                 magic, magic == ELABEL_MAGIC ? "true" : "false");
-    std::fprintf(out, "  \"valid\": %s,\n  \"items\": [\n",
-                 image_problems(label, "", false) == 0 ? "true" : "false");
-    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
-        put_json_item(out, label, row);
-    }
-    std::fputs("  ]\n}\n", out);
 }

@@ -1,27 +1,11 @@
 #include <fcntl.h>
-#include <limits.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
-#include "elabel_file.h"
 #include "image_tool.h"
-
-namespace {
-
-// New files get the usual 0666 less the umask, as a shell redirection would.
-mode_t file_mode()
-{
-    const mode_t mask = umask(0);
-    umask(mask);
-    return 0666 & ~mask;
-}
-
-} // namespace
 
 void image_error(const char *fmt, ...)
 {
@@ -33,9 +17,34 @@ void image_error(const char *fmt, ...)
     std::fputc('\n', stderr);
 }
 
+const char *image_bytes(size_t n)
+{
+    return n == 1 ? "byte" : "bytes";
+}
+
+bool image_is_stdio(const char *path)
+{
+    return std::strcmp(path, "-") == 0;
+}
+
+const char *image_file_name(const char *path)
+{
+    return image_is_stdio(path) ? "standard input" : path;
+}
+
+int image_flush_stdout()
+{
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        image_error("standard output: write error");
+        return IMAGE_USAGE;
+    }
+    return IMAGE_OK;
+}
+
 int image_read_file(const char *path, image_file *file)
 {
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    const bool stdio = image_is_stdio(path);
+    const int fd = stdio ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return -errno;
     }
@@ -63,42 +72,13 @@ int image_read_file(const char *path, image_file *file)
         }
         size += static_cast<size_t>(n);
     }
-    close(fd);
+    if (!stdio) {
+        close(fd);
+    }
     if (ret == 0) {
         file->size = size;
     }
     return ret;
-}
-
-int image_write_file(const char *path, const uint8_t *bytes, size_t size)
-{
-    char temp[PATH_MAX];
-    const int n = std::snprintf(temp, sizeof(temp), "%s.XXXXXX", path);
-    if (n < 0 || static_cast<size_t>(n) >= sizeof(temp)) {
-        return -ENAMETOOLONG;
-    }
-    const int fd = mkostemp(temp, O_CLOEXEC);
-    if (fd < 0) {
-        return -errno;
-    }
-    int ret = elabel_write_all(fd, bytes, size);
-    if (ret == 0 && fchmod(fd, file_mode()) != 0) {
-        ret = -errno;
-    }
-    if (ret == 0 && fsync(fd) != 0) {
-        ret = -errno;
-    }
-    if (close(fd) != 0 && ret == 0) {
-        ret = -errno;
-    }
-    if (ret == 0 && rename(temp, path) != 0) {
-        ret = -errno;
-    }
-    if (ret != 0) {
-        unlink(temp);
-        return ret;
-    }
-    return elabel_sync_parent(path);
 }
 
 int image_locate(image_file *file, long offset)
@@ -116,16 +96,30 @@ int image_locate(image_file *file, long offset)
     return 0;
 }
 
+int image_read(const char *path, image_file *file)
+{
+    const char *name = image_file_name(path);
+    const int ret = image_read_file(path, file);
+    if (ret == -EFBIG) {
+        image_error("%s: longer than %zu bytes, the largest EEPROM image", name, IMAGE_FILE_MAX);
+        return IMAGE_USAGE;
+    }
+    if (ret != 0) {
+        image_error("%s: %s", name, std::strerror(-ret));
+        return IMAGE_USAGE;
+    }
+    return IMAGE_OK;
+}
+
 int image_load(const char *path, long offset, image_file *file)
 {
-    const int ret = image_read_file(path, file);
-    if (ret != 0) {
-        image_error("%s: %s", path, std::strerror(-ret));
+    if (image_read(path, file) != IMAGE_OK) {
         return IMAGE_USAGE;
     }
     if (image_locate(file, offset) != 0) {
-        image_error("%s: %zu bytes, too short for the %d-byte label at byte %ld", path, file->size,
-                    ELABEL_DATA_LEN, offset >= 0 ? offset : long{ELABEL_FLASH_OFFSET});
+        image_error("%s: %zu %s, too short for the %d-byte label at byte %ld", image_file_name(path),
+                    file->size, image_bytes(file->size), ELABEL_DATA_LEN,
+                    offset >= 0 ? offset : long{ELABEL_FLASH_OFFSET});
         return IMAGE_USAGE;
     }
     return IMAGE_OK;

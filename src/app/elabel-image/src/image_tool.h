@@ -1,5 +1,5 @@
-// elabel-image: shows, checks and builds label files, and dumps and programs
-// the board's label through the label store.
+// elabel-image: shows, checks, compares and builds label files, and dumps and
+// programs the board's label through the label store.
 #ifndef IMAGE_TOOL_H
 #define IMAGE_TOOL_H
 
@@ -11,7 +11,7 @@
 
 // Exit statuses.
 constexpr int IMAGE_OK = 0;
-constexpr int IMAGE_INVALID = 1;   // the label does not check
+constexpr int IMAGE_INVALID = 1;   // the label does not check; diff: the labels differ
 constexpr int IMAGE_USAGE = 2;     // usage or file error
 constexpr int IMAGE_DEVICE = 3;    // the board's label could not be read or written
 constexpr int IMAGE_MISMATCH = 4;  // programmed, but the read-back differs
@@ -26,44 +26,96 @@ struct image_file {
 };
 
 // A label file is bare (the label alone) or a whole-EEPROM image with the label
-// at `offset`, which is ELABEL_FLASH_OFFSET unless given.
+// at `offset`, which is ELABEL_FLASH_OFFSET unless given. "-" names standard
+// input or output.
 struct image_options {
     const char *output;
     const char *from;
-    long offset;       // -1: not given
-    long eeprom_size;  // -1: not given
+    const char *json_in;  // build --json FILE
+    const char *item;     // show --item ID
+    long offset;          // -1: not given
+    long eeprom_size;     // -1: not given
     bool json;
+    bool raw;
     char **args;
     int nargs;
 };
 
 // "elabel-image: " and the message on standard error.
 void image_error(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+// "byte" or "bytes", for "%zu %s".
+const char *image_bytes(size_t n);
+// How messages name a file: "standard input" for "-".
+const char *image_file_name(const char *path);
+bool image_is_stdio(const char *path);
+// Fails when standard output could not take what was printed (a full disk, a
+// closed pipe): IMAGE_OK or IMAGE_USAGE after a message.
+int image_flush_stdout();
 
-// Files (image_file.cpp). Both return 0 or -errno; a write leaves the complete
-// file or none (temporary file, fsync, rename, directory fsync).
+// Files (image_file.cpp). Reading returns 0 or -errno.
 int image_read_file(const char *path, image_file *file);
-int image_write_file(const char *path, const uint8_t *bytes, size_t size);
 // Sets label_at: 0 for a bare label when no offset is given, else the offset.
 // 0; -1 when the file is too short for the label there.
 int image_locate(image_file *file, long offset);
+// Reads, naming the file in any error: IMAGE_OK or IMAGE_USAGE.
+int image_read(const char *path, image_file *file);
 // Reads and locates, naming the file in any error: IMAGE_OK or IMAGE_USAGE.
 int image_load(const char *path, long offset, image_file *file);
 
-// Decoding (image_decode.cpp).
-// Counts what is wrong (magic, items); with `report`, one line per problem on stderr.
-size_t image_problems(const uint8_t *label, const char *path, bool report);
-// The listing, with every byte that is not printable ASCII escaped.
-void image_show_text(FILE *out, const uint8_t *label);
-// The same as one JSON document (schema in elabel-image(1)).
-void image_show_json(FILE *out, const uint8_t *label, size_t label_at);
+// Output (image_output.cpp): standard output for "-", else a new regular file or
+// one that replaces a regular file, keeping its mode (and owner, as root); the
+// complete file or none. IMAGE_OK, or IMAGE_USAGE after a message.
+int image_write_output(const char *path, const uint8_t *bytes, size_t size);
 
-// Item texts given as ID=TEXT (image_build.cpp): IMAGE_OK or IMAGE_USAGE.
-int image_patch_item(uint8_t *label, const char *arg);
+// Items (image_item.cpp).
+// An item by name or by hexadecimal id as elabel takes it; nullptr if none.
+const elabel_item_desc *image_find_item(const char *text, size_t len);
+const char *image_item_name(const elabel_item_desc &item);
+// Checks a text for the item (length, control bytes) and stores it with the rest
+// of the field zeroed, sealed. `who` starts any message. IMAGE_OK or IMAGE_USAGE.
+int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *text, size_t len,
+                   const char *who);
+// An ID=TEXT argument: IMAGE_OK or IMAGE_USAGE. Sets the item's row in *rows;
+// an item already there is an error.
+int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows);
+
+// Decoding (image_decode.cpp).
+// Counts what is wrong (a blank label, or the magic and each item); with `report`,
+// one line per problem on stderr.
+size_t image_problems(const uint8_t *label, const char *path, bool report);
+// The first problem as text ("" when none); returns the count.
+size_t image_first_problem(const uint8_t *label, char *text, size_t size);
+// The state of an item as shown: "ok", "length-beyond-capacity", "checksum-mismatch".
+const char *image_state_name(const uint8_t *label, const elabel_item_desc &item);
+// The bytes of an item that a listing shows: its length, never beyond its field.
+uint16_t image_shown_len(const uint8_t *label, const elabel_item_desc &item);
+// A text in double quotes with every byte that is not printable ASCII escaped.
+void image_put_quoted(FILE *out, const uint8_t *bytes, size_t size);
+// The listing: a header and every item, or one item's line.
+void image_show_text(FILE *out, const uint8_t *label);
+void image_show_item(FILE *out, const uint8_t *label, const elabel_item_desc &item);
+
+// The JSON document's "format" and "version".
+constexpr const char *IMAGE_JSON_FORMAT = "elabel-label";
+constexpr int IMAGE_JSON_VERSION = 1;
+
+// JSON (image_json_out.cpp, image_json_in.cpp; schema in elabel-image(1)).
+void image_show_json(FILE *out, const uint8_t *label, size_t label_at);
+// True when the bytes are UTF-8 without control bytes (0x00-0x1F, 0x7F).
+bool image_is_plain_utf8(const uint8_t *bytes, size_t size);
+// Patches `label` with the items of a document. Sets each item's row in *rows;
+// an item given twice is an error. IMAGE_OK or IMAGE_USAGE after a message.
+int image_json_patch(const uint8_t *doc, size_t size, const char *path, uint8_t *label,
+                     uint32_t *rows);
+
+// The board (image_board.cpp): reads the label as stored under the lock, with no
+// repair and no write. IMAGE_OK, or IMAGE_DEVICE after a message.
+int image_board_read(uint8_t *label);
 
 // Commands: each returns the exit status.
 int image_show_run(const image_options &opt);
 int image_check_run(const image_options &opt);
+int image_diff_run(const image_options &opt);
 int image_build_run(const image_options &opt);
 int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
