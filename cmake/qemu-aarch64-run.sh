@@ -15,4 +15,10 @@ if [ -z "${ELABEL_TEST_EMULATOR:-}" ]; then
   ELABEL_TEST_EMULATOR=$(readlink -f "$0")
   export ELABEL_TEST_EMULATOR
 fi
-exec qemu-aarch64-static -L "${QEMU_LD_PREFIX:-/usr/aarch64-linux-gnu}" "$@"
+prefix=${QEMU_LD_PREFIX:-/usr/aarch64-linux-gnu}
+# The cross toolchain's C and C++ runtime first: its loader must not meet the C library of
+# Debian's arm64 packages (installed for json-c in /lib/aarch64-linux-gnu), a slightly other
+# build of the same version, which hangs a forking program.
+LD_LIBRARY_PATH=${LD_LIBRARY_PATH:+$LD_LIBRARY_PATH:}$prefix/lib
+export LD_LIBRARY_PATH
+exec qemu-aarch64-static -L "$prefix" "$@"

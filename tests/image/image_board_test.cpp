@@ -135,3 +135,48 @@ TEST_F(ImageTest, DumpAndProgramWaitForTheLockLikeElabel)
 }
 
 } // namespace
+
+// A write-back cut short (here program's, killed after 80 of its 148 pages): dump
+// and diff say a write-back is pending, and recover finishes it.
+TEST_F(ImageTest, CutWriteBackIsShownByDumpAndDiffAndFinishedByRecover)
+{
+    put_device(patterned_device(make_label({{0x30, "old"}})));
+    ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new", "31=board"}).status);
+    EXPECT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+                      .status);
+    const std::vector<uint8_t> cut = label();
+    ASSERT_NE(file("new.bin"), cut);
+    const std::string pending = "an unfinished write-back is pending";
+
+    const image_run dump = image({"dump", "-o", path("cut.bin")});
+    EXPECT_EQ(5, dump.status);
+    EXPECT_NE(std::string::npos, dump.err.find(pending)) << dump.err;
+    EXPECT_EQ(cut, file("cut.bin"));
+    EXPECT_NE(std::string::npos, image({"diff", path("new.bin"), "board"}).err.find(pending));
+
+    const image_run recovered = image({"recover"});
+    EXPECT_EQ(0, recovered.status) << recovered.err;
+    EXPECT_EQ("unfinished write-back finished: the board holds its label\n", recovered.out);
+    EXPECT_EQ(file("new.bin"), label());
+    EXPECT_EQ(0, image({"diff", path("new.bin"), "board"}).status);
+    EXPECT_EQ("no unfinished write-back\n", image({"recover"}).out);
+}
+
+TEST_F(ImageTest, RecoverSetsAsideWhatIsNotTheBoardsAndKeepsWhatItCannotCheck)
+{
+    put_device(patterned_device(make_label({{0x30, "old"}})));
+    ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
+    const std::map<std::string, std::string> cut = {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}};
+    ASSERT_EQ(-1, image({"program", path("new.bin")}, cut).status);
+    EXPECT_EQ(3, image({"recover"}, {{"QUELLIX_SIM_FAIL_READ", "all"}}).status);
+    EXPECT_EQ(0, access(RECORD_FILE, F_OK));  // kept for a later run
+
+    // The part replaced meanwhile: a label no cut of this write-back leaves.
+    const auto other = make_label({{0x30, "another board"}, {0x64, "its description"}});
+    put_label(other);
+    const image_run r = image({"recover"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("set aside")) << r.err;
+    EXPECT_EQ(other, label());
+    EXPECT_NE(0, access(RECORD_FILE, F_OK));
+}

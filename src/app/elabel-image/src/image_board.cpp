@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "elabel_image.h"
 #include "elabel_platform.h"
+#include "elabel_record.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
 
@@ -19,8 +21,9 @@ constexpr useconds_t BUSY_PAUSE_US = 1000;
 constexpr int32_t NO_LOCK = -8;
 
 // Reads the label region as stored, under the lock: no check, no repair, no
-// write-back. 0; NO_LOCK the lock was not obtained; 1 every read failed.
-int32_t read_label(uint8_t *label)
+// write-back; and whether a write-back is pending meanwhile. 0; NO_LOCK the
+// lock was not obtained; 1 every read failed.
+int32_t read_label(uint8_t *label, bool *pending)
 {
     int32_t fd = -1;
     if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
@@ -30,6 +33,7 @@ int32_t read_label(uint8_t *label)
     for (int attempt = 0; attempt < READ_TRIES && ret != 0; ++attempt) {
         ret = driver_flash_readElectronicLabel(label, ELABEL_DATA_LEN);
     }
+    *pending = elabel_record_pending();
     elabel_set_unlock(fd);
     return ret;
 }
@@ -91,19 +95,72 @@ void report_difference(const char *path, const uint8_t *wrote, const uint8_t *re
 
 } // namespace
 
-int image_board_read(uint8_t *label)
+int image_board_read(uint8_t *label, bool *pending)
 {
-    const int32_t ret = read_label(label);
-    return ret == 0 ? IMAGE_OK : device_error("reading", ret);
+    const int32_t ret = read_label(label, pending);
+    if (ret != 0) {
+        return device_error("reading", ret);
+    }
+    if (*pending) {
+        image_error("an unfinished write-back is pending (record %s): the board's label is as "
+                    "the cut left it; the next run of elabel or elabel-image finishes it, as "
+                    "does 'elabel-image recover'",
+                    elabel_record_path());
+    }
+    return IMAGE_OK;
 }
 
 int image_dump_run(const image_options &opt)
 {
     uint8_t label[ELABEL_DATA_LEN];
-    if (image_board_read(label) != IMAGE_OK) {
+    bool pending = false;
+    if (image_board_read(label, &pending) != IMAGE_OK) {
         return IMAGE_DEVICE;
     }
-    return image_write_output(opt.output, label, sizeof(label));
+    const int written = image_write_output(opt.output, label, sizeof(label));
+    return written == IMAGE_OK && pending ? IMAGE_PENDING : written;
+}
+
+int image_recover_run(const image_options &)
+{
+    int32_t fd = -1;
+    int32_t locked = NO_LOCK;
+    for (int attempt = 0; attempt < BUSY_TRIES && locked != 0; ++attempt) {
+        locked = elabel_set_lock(&fd, ELABEL_LOCK_TRIES);
+    }
+    if (locked != 0) {
+        return device_error("recovering on", NO_LOCK);
+    }
+    const elabel_recovery found = elabel_record_recover();
+    elabel_set_unlock(fd);
+    switch (found) {
+    case elabel_recovery::none:
+        std::puts("no unfinished write-back");
+        return IMAGE_OK;
+    case elabel_recovery::finished:
+        std::puts("unfinished write-back finished: the board holds its label");
+        return IMAGE_OK;
+    case elabel_recovery::unchanged:
+        std::puts("unfinished write-back had not changed the board's label: record removed");
+        return IMAGE_OK;
+    case elabel_recovery::discarded:
+        std::puts("pending-write record damaged: removed, the board's label left alone");
+        return IMAGE_OK;
+    case elabel_recovery::set_aside:
+        image_error("recover: the pending-write record does not fit the board's label and was "
+                    "set aside, the label left alone; the system log names where");
+        return IMAGE_INVALID;
+    case elabel_recovery::kept_unreadable:
+        image_error("recover: the pending-write record %s could not be read; it stays (the "
+                    "system log says why)",
+                    elabel_record_path());
+        return IMAGE_USAGE;
+    case elabel_recovery::kept_device:
+        break;
+    }
+    image_error("recover: the board's label could not be read or written; the record stays "
+                "for the next run (the system log has the details)");
+    return IMAGE_DEVICE;
 }
 
 int image_program_run(const image_options &opt)

@@ -40,6 +40,7 @@ constexpr command commands[] = {
      "ID=TEXT...", false, image_build_run},
     {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
     {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
+    {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
 };
 
 const char *const USAGE =
@@ -55,6 +56,7 @@ const char *const USAGE =
     "                                     write a valid label file\n"
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
+    "  recover                            finish or set aside an unfinished write-back\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
     "      --from FILE      start from this label file; its other bytes are kept\n"
@@ -70,7 +72,8 @@ const char *const USAGE =
     "An ID is hexadecimal as elabel takes it (30 and 0x30 are 0x30) or an item name.\n"
     "Exit status: 0 success, valid or same; 1 invalid label or labels differ;\n"
     "2 usage or file error; 3 the board's label could not be read or written;\n"
-    "4 read-back differs. See elabel-image(1).\n";
+    "4 read-back differs; 5 dump saved a label with a write-back pending;\n"
+    "recover: 0 nothing pending or finished, 1 set aside. See elabel-image(1).\n";
 
 enum long_only : int { LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW };
 

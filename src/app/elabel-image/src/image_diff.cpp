@@ -12,7 +12,8 @@ constexpr const char *BOARD = "board";
 int load_side(const char *side, long offset, uint8_t *label)
 {
     if (std::strcmp(side, BOARD) == 0) {
-        return image_board_read(label);
+        bool pending = false;
+        return image_board_read(label, &pending);
     }
     static image_file file;
     if (image_load(side, offset, &file) != IMAGE_OK) {

@@ -15,6 +15,7 @@ constexpr int IMAGE_INVALID = 1;   // the label does not check; diff: the labels
 constexpr int IMAGE_USAGE = 2;     // usage or file error
 constexpr int IMAGE_DEVICE = 3;    // the board's label could not be read or written
 constexpr int IMAGE_MISMATCH = 4;  // programmed, but the read-back differs
+constexpr int IMAGE_PENDING = 5;   // dump: saved, but an unfinished write-back is pending
 
 // The largest file taken: the EEPROM's whole 16-bit word-address space.
 constexpr size_t IMAGE_FILE_MAX = 65536;
@@ -109,8 +110,9 @@ int image_json_patch(const uint8_t *doc, size_t size, const char *path, uint8_t 
                      uint32_t *rows);
 
 // The board (image_board.cpp): reads the label as stored under the lock, with no
-// repair and no write. IMAGE_OK, or IMAGE_DEVICE after a message.
-int image_board_read(uint8_t *label);
+// repair and no write, and says on standard error when an unfinished write-back
+// is pending (*pending). IMAGE_OK, or IMAGE_DEVICE after a message.
+int image_board_read(uint8_t *label, bool *pending);
 
 // Commands: each returns the exit status.
 int image_show_run(const image_options &opt);
@@ -119,6 +121,7 @@ int image_diff_run(const image_options &opt);
 int image_build_run(const image_options &opt);
 int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
+int image_recover_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
 #endif
