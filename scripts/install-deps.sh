@@ -40,13 +40,14 @@ if [ "$build_only" = no ] && ! have libjson-c-dev:arm64; then
 fi
 
 # --- Real-kernel end-to-end test (tests/kernel) ---------------------------------------------
-# QEMU for 32-bit ARM, the armhf cross compiler, initramfs tools, and apt's armhf architecture:
+# QEMU for 32-bit ARM, the armhf cross compiler, initramfs tools, apt's armhf architecture and
+# json-c for the guest's elabel-image:
 # the test itself downloads Debian's armhf kernel and busybox-static into the build tree.
 # Without root nothing is changed here; that test then skips and says why.
 [ "$build_only" = yes ] && exit 0
 
 kernel_need=()
-for pkg in qemu-system-arm g++-arm-linux-gnueabihf cpio kmod; do
+for pkg in qemu-system-arm g++-arm-linux-gnueabihf cpio kmod libjson-c-dev:armhf; do
   have "$pkg" || kernel_need+=("$pkg")
 done
 kernel_arch=yes

@@ -61,7 +61,9 @@ for dir in /ktest/steps/*; do
     set --
     while IFS= read -r arg; do set -- "$@" "$arg"; done <"$dir/args"
     logger -t ktest "step $step"
-    timeout 60 elabel "$@" >/tmp/out
+    prog=elabel
+    [ -f "$dir/prog" ] && prog=$(cat "$dir/prog")
+    timeout 60 "$prog" "$@" >/tmp/out
     echo "KTEST-STATUS $step $?"
     od -An -tx1 -v /tmp/out | sed "s/^/KTEST-OUT $step /"
 done

@@ -5,7 +5,11 @@
 # under /run and busybox syslogd. Checks each command's stdout bytes and exit status, the
 # log lines, and afterwards the chip's bytes on the host.
 #
-#   run-kernel-test.sh SOURCE_DIR WORK_DIR
+#   run-kernel-test.sh SOURCE_DIR WORK_DIR [NATIVE_ELABEL_IMAGE SIM_LIBRARY_DIR]
+#
+# With the native elabel-image and simulator it also boots the guest once more on a chip
+# whose label a write-back left cut short (made with them on the host, record included), and
+# checks that the guest's `elabel-image recover` finishes it through the same stack.
 #
 # ELABEL_KERNEL_CMAKE_ARGS adds options to the armhf configure (for example -DELABEL_WERROR=ON).
 # ELABEL_KERNEL_TRANSPORT_LIB=/path/libquellix.so runs the guest with that armhf build of the
@@ -26,9 +30,12 @@ readonly LABEL_LEN=2360
 skip() { echo "SKIP: $*"; exit "$SKIP"; }
 die() { echo "FAIL: $*"; exit 1; }
 
-[ $# -eq 2 ] || { echo "usage: $0 SOURCE_DIR WORK_DIR" >&2; exit 2; }
+[ $# -eq 2 ] || [ $# -eq 4 ] ||
+    { echo "usage: $0 SOURCE_DIR WORK_DIR [NATIVE_ELABEL_IMAGE SIM_LIBRARY_DIR]" >&2; exit 2; }
 SRC=$(cd "$1" && pwd) || exit 2
 mkdir -p "$2" && WORK=$(cd "$2" && pwd) || exit 2
+NATIVE_IMAGE=${3:-}
+NATIVE_SIM=${4:-}
 export PATH=$PATH:/usr/sbin:/sbin
 
 # ---------------------------------------------------------------- the item table
@@ -119,29 +126,39 @@ fetch_packages() {
 }
 
 # ---------------------------------------------------------------- cross build
+IMAGE_BIN=
 cross_build() {
-    local dir=$WORK/armhf
-    echo "cross-building elabel for armhf in $dir"
+    local dir=$WORK/armhf image=OFF targets=(elabel)
+    # elabel-image needs json-c for armhf (libjson-c-dev:armhf); without it only elabel runs.
+    if [ -n "$NATIVE_IMAGE" ] && [ -e "/usr/lib/$TRIPLE/libjson-c.so" ]; then
+        image=ON
+        targets+=(elabel-image)
+    fi
+    echo "cross-building ${targets[*]} for armhf in $dir"
     cmake -S "$SRC" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$SRC/cmake/toolchain-armhf.cmake" \
-        -DBUILD_TESTING=OFF -DELABEL_IMAGE=OFF -DCMAKE_BUILD_TYPE=Release ${ELABEL_KERNEL_CMAKE_ARGS:-} \
-        >"$WORK/armhf-configure.log" 2>&1 ||
+        -DBUILD_TESTING=OFF -DELABEL_IMAGE=$image -DCMAKE_BUILD_TYPE=Release \
+        ${ELABEL_KERNEL_CMAKE_ARGS:-} >"$WORK/armhf-configure.log" 2>&1 ||
         { tail -n 30 "$WORK/armhf-configure.log"; die "armhf configure failed"; }
-    cmake --build "$dir" --target elabel -j2 >"$WORK/armhf-build.log" 2>&1 ||
+    cmake --build "$dir" --target "${targets[@]}" -j2 >"$WORK/armhf-build.log" 2>&1 ||
         { tail -n 30 "$WORK/armhf-build.log"; die "armhf build failed"; }
     ELABEL_BIN=$dir/src/app/elabel/elabel
     [ -x "$ELABEL_BIN" ] || die "no $ELABEL_BIN after the armhf build"
+    if [ $image = ON ]; then
+        IMAGE_BIN=$dir/src/app/elabel-image/elabel-image
+        [ -x "$IMAGE_BIN" ] || die "no $IMAGE_BIN after the armhf build"
+    fi
 }
 
 # Finds the armhf file for a DT_NEEDED name as the guest's loader would: the override for the
 # I2C library, then elabel's RUNPATH (directories of the armhf build), then the cross
-# toolchain's C and C++ runtime.
+# toolchain's C and C++ runtime, then Debian's multiarch armhf packages (json-c).
 find_library() {
     local name=$1 dir
     if [ -n "${ELABEL_KERNEL_TRANSPORT_LIB:-}" ] && [[ $name == libquellix.so* ]]; then
         echo "$ELABEL_KERNEL_TRANSPORT_LIB"
         return
     fi
-    for dir in "${RUNPATH_DIRS[@]}" "$SYSROOT_LIB"; do
+    for dir in "${RUNPATH_DIRS[@]}" "$SYSROOT_LIB" "/usr/lib/$TRIPLE" "/lib/$TRIPLE"; do
         [ -n "$dir" ] && [ -e "$dir/$name" ] && { echo "$dir/$name"; return; }
     done
 }
@@ -220,6 +237,10 @@ stage_rootfs() {
         sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')"
     echo "elabel: $("$TRIPLE-readelf" -d "$ELABEL_BIN" | grep -E 'NEEDED|RUNPATH' | tr -s ' ' | tr '\n' ';')"
     stage_needed "$ELABEL_BIN"
+    if [ -n "$IMAGE_BIN" ]; then
+        cp "$IMAGE_BIN" "$ROOTFS/usr/bin/elabel-image"
+        stage_needed "$IMAGE_BIN"
+    fi
 
     TEXT495=$(make_text 495)
     TEXT496=$(make_text 496)
@@ -255,12 +276,12 @@ make_initial_image() {
     printf %b "$fmt" >"$1"
 }
 
-boot_guest() {
-    cp "$WORK/chip-initial.img" "$WORK/chip.img"
+boot_guest() { # boot_guest CHIP INITRAMFS: the guest on a copy of CHIP in WORK/chip.img
+    cp "$1" "$WORK/chip.img"
     local t0=$SECONDS
     timeout 300 qemu-system-arm -M ast2600-evb -display none -monitor none \
         -serial "file:$WORK/console.log" -no-reboot \
-        -kernel "$VMLINUZ" -dtb "$DTB" -initrd "$WORK/initramfs.cpio.gz" \
+        -kernel "$VMLINUZ" -dtb "$DTB" -initrd "$2" \
         -append "console=ttyS4,115200n8 quiet loglevel=1 panic=-1" \
         -drive "file=$WORK/chip.img,if=none,format=raw,id=ee" \
         -device at24c-eeprom,bus=aspeed.i2c.bus.0,address=0x50,rom-size=$CHIP_SIZE,drive=ee \
@@ -499,16 +520,69 @@ check_chip() {
     check "the item blocks end at byte $LABEL_LEN of the label" [ $off = $LABEL_LEN ]
 }
 
+# ---------------------------------------------------------------- a cut write-back recovered
+# On the host: a label on the simulated chip (the same pattern around it), then elabel-image
+# program of another label killed after 90 of its 148 page writes, in a mount namespace of its
+# own so that its record lands in a private /var/lib. Leaves chip-cut.img, cut-record and
+# new.bin (the label the record finishes).
+make_cut_writeback() {
+    local sim=$WORK/chip-cut.img
+    "$NATIVE_IMAGE" build -o "$WORK/old.bin" 30=OLD 31=before || return 1
+    "$NATIVE_IMAGE" build -o "$WORK/new.bin" 30=NEW 31=after 64='a description' || return 1
+    cp "$WORK/chip-initial.img" "$sim"
+    dd if="$WORK/old.bin" of="$sim" bs=1 seek=$LABEL_START conv=notrunc status=none
+    rm -f "$WORK/cut-record"
+    local ns=(unshare -m)
+    [ "$(id -u)" -eq 0 ] || ns=(unshare -rm)
+    "${ns[@]}" sh -c 'mount -t tmpfs none /run && mount -t tmpfs none /var/lib &&
+        LD_LIBRARY_PATH=$2 QUELLIX_SIM_IMAGE=$3 QUELLIX_SIM_SIGNAL_AFTER_PAGES=90 \
+            "$1" program "$4" 2>/dev/null
+        cp /var/lib/elabel/pending-label "$5"' sh \
+        "$NATIVE_IMAGE" "$NATIVE_SIM" "$sim" "$WORK/new.bin" "$WORK/cut-record" || return 1
+    [ -s "$WORK/cut-record" ] && ! cmp -s -i $LABEL_START:0 -n $LABEL_LEN "$sim" "$WORK/new.bin"
+}
+
+check_recovery() {
+    if [ -z "$IMAGE_BIN" ]; then
+        echo "SKIP recover on the real stack: no native elabel-image given or no armhf json-c"
+        return
+    fi
+    make_cut_writeback || die "could not make a cut write-back on the simulator"
+    rm -rf "$ROOTFS/ktest/steps" && mkdir -p "$ROOTFS/ktest/steps/01" "$ROOTFS/ktest/steps/02"
+    echo elabel-image >"$ROOTFS/ktest/steps/01/prog"
+    echo recover >"$ROOTFS/ktest/steps/01/args"
+    printf '%s\n' get 30 >"$ROOTFS/ktest/steps/02/args"
+    mkdir -p -m 0700 "$ROOTFS/var/lib/elabel"
+    install -m 0600 "$WORK/cut-record" "$ROOTFS/var/lib/elabel/pending-label"
+    (cd "$ROOTFS" && find . | cpio -o -H newc --quiet | gzip -1) >"$WORK/initramfs-recover.cpio.gz" ||
+        die "cannot pack the recovery initramfs"
+    boot_guest "$WORK/chip-cut.img" "$WORK/initramfs-recover.cpio.gz"
+    check "recover exits 0" grep -qx 'KTEST-STATUS 01 0' "$WORK/console.txt"
+    check "recover says it finished the write-back" [ "$(sed -n 's/^KTEST-OUT 01 //p' \
+        "$WORK/console.txt" | tr -d ' \n')" = "$(printf 'unfinished write-back finished: the board holds its label\n' |
+        od -An -tx1 -v | tr -d ' \n')" ]
+    check "recover logs the restore" logged 01 err elabel_record_recover \
+        'label restored from an unfinished write-back'
+    check "elabel then reads the finished label" [ "$(sed -n 's/^KTEST-OUT 02 //p' \
+        "$WORK/console.txt" | tr -d ' \n')" = "$(printf '[elabel_data] NEW\r\n' | od -An -tx1 -v | tr -d ' \n')" ]
+    check "no record left after recover" grep -qx 'KTEST-RECORDS 700 0' "$WORK/console.txt"
+    check "chip bytes 512..2871 are the label the record finished" \
+        cmp -i $LABEL_START:0 -n $LABEL_LEN "$WORK/chip.img" "$WORK/new.bin"
+    check "chip bytes outside the label unchanged by the recovery" \
+        cmp -s -n $LABEL_START "$WORK/chip-initial.img" "$WORK/chip.img"
+}
+
 # ---------------------------------------------------------------- main
 need_tools
 fetch_packages
 cross_build
 stage_rootfs
 make_initial_image "$WORK/chip-initial.img"
-boot_guest
+boot_guest "$WORK/chip-initial.img" "$WORK/initramfs.cpio.gz"
 check_setup
 check_steps
 check_log
 check_chip
+check_recovery
 echo "kernel end-to-end checks: $passed ok, $failed failed"
 [ "$failed" -eq 0 ]
