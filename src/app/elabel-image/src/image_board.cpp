@@ -102,9 +102,9 @@ int image_board_read(uint8_t *label, bool *pending)
         return device_error("reading", ret);
     }
     if (*pending) {
-        image_error("an unfinished write-back is pending (record %s): the board's label is as "
-                    "the cut left it; the next run of elabel or elabel-image finishes it, as "
-                    "does 'elabel-image recover'",
+        image_error("an unfinished write-back is pending (record %s): the board's label may be "
+                    "as a cut left it; the next elabel command, elabel-image program or "
+                    "'elabel-image recover' finishes it",
                     elabel_record_path());
     }
     return IMAGE_OK;
@@ -144,8 +144,9 @@ int image_recover_run(const image_options &)
         std::puts("unfinished write-back had not changed the board's label: record removed");
         return IMAGE_OK;
     case elabel_recovery::discarded:
-        std::puts("pending-write record damaged: removed, the board's label left alone");
-        return IMAGE_OK;
+        image_error("recover: the pending-write record was damaged and is gone, the board's "
+                    "label left alone: check it (the system log says what was wrong)");
+        return IMAGE_INVALID;
     case elabel_recovery::set_aside:
         image_error("recover: the pending-write record does not fit the board's label and was "
                     "set aside, the label left alone; the system log names where");
@@ -158,8 +159,9 @@ int image_recover_run(const image_options &)
     case elabel_recovery::kept_device:
         break;
     }
-    image_error("recover: the board's label could not be read or written; the record stays "
-                "for the next run (the system log has the details)");
+    image_error("recover: the unfinished write-back could not be finished (the board, or "
+                "the record's file system); the record stays for the next run (the system "
+                "log has the details)");
     return IMAGE_DEVICE;
 }
 

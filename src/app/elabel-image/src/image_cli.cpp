@@ -73,7 +73,8 @@ const char *const USAGE =
     "Exit status: 0 success, valid or same; 1 invalid label or labels differ;\n"
     "2 usage or file error; 3 the board's label could not be read or written;\n"
     "4 read-back differs; 5 dump saved a label with a write-back pending;\n"
-    "recover: 0 nothing pending or finished, 1 set aside. See elabel-image(1).\n";
+    "recover: 0 nothing pending or finished, 1 set aside or damaged, 2 record unreadable,\n"
+    "3 not finished (board or file system). See elabel-image(1).\n";
 
 enum long_only : int { LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW };
 

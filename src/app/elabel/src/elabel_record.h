@@ -59,7 +59,7 @@ int32_t elabel_record_set_aside(const elabel_record *record, char *aside);
 enum class elabel_record_state { none, intact, damaged, earlier, unreadable };
 
 // Reads the record. For a damaged or unreadable record, `*why` says what is wrong.
-elabel_record_state elabel_record_read(elabel_record *record, const char **why);
+elabel_record_state elabel_record_read(elabel_record *out, const char **why);
 
 // The record's path, for messages.
 const char *elabel_record_path();
