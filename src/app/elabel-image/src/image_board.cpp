@@ -8,8 +8,8 @@
 #include <cstring>
 
 #include "elabel_image.h"
-#include "elabel_platform.h"
 #include "elabel_record.h"
+#include "elabel_retry.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
 
@@ -17,8 +17,12 @@ namespace {
 
 constexpr int READ_TRIES = 3;
 constexpr int BUSY_TRIES = 3;
-constexpr useconds_t BUSY_PAUSE_US = 1000;
 constexpr int32_t NO_LOCK = -8;
+
+// What program writes and what its write-back found; what recover found.
+const uint8_t *program_label = nullptr;
+elabel_writeback program_wb;
+elabel_recovery recovered = elabel_recovery::none;
 
 // Reads the label region as stored, under the lock: no check, no repair, no
 // write-back; and whether a write-back is pending meanwhile. 0; NO_LOCK the
@@ -63,18 +67,23 @@ int device_error(const char *what, int32_t ret)
     return IMAGE_DEVICE;
 }
 
-// Writes the label with the store's write-back, which reads it back under the
-// same lock; tried again while another run holds the lock.
-int32_t write_label(const uint8_t *label, elabel_writeback *wb)
+// Writes program_label with the store's write-back, which reads it back under
+// the same lock: 0, -1 or NO_LOCK.
+int32_t write_label()
 {
-    int32_t ret = NO_LOCK;
-    for (int attempt = 0; attempt < BUSY_TRIES && ret == NO_LOCK; ++attempt) {
-        ret = elabel_writeback_run(wb, label);
-        if (ret == NO_LOCK) {
-            elabel_platform.sleep_us(BUSY_PAUSE_US);
-        }
+    return elabel_writeback_run(&program_wb, program_label);
+}
+
+// Settles a pending write-back under the lock: 0, or NO_LOCK.
+int32_t recover_locked()
+{
+    int32_t fd = -1;
+    if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
+        return NO_LOCK;
     }
-    return ret;
+    recovered = elabel_record_recover();
+    elabel_set_unlock(fd);
+    return 0;
 }
 
 void report_difference(const char *path, const uint8_t *wrote, const uint8_t *read)
@@ -123,17 +132,10 @@ int image_dump_run(const image_options &opt)
 
 int image_recover_run(const image_options &)
 {
-    int32_t fd = -1;
-    int32_t locked = NO_LOCK;
-    for (int attempt = 0; attempt < BUSY_TRIES && locked != 0; ++attempt) {
-        locked = elabel_set_lock(&fd, ELABEL_LOCK_TRIES);
-    }
-    if (locked != 0) {
+    if (elabel_retry_while_busy(recover_locked, BUSY_TRIES) != 0) {
         return device_error("recovering on", NO_LOCK);
     }
-    const elabel_recovery found = elabel_record_recover();
-    elabel_set_unlock(fd);
-    switch (found) {
+    switch (recovered) {
     case elabel_recovery::none:
         std::puts("no unfinished write-back");
         return IMAGE_OK;
@@ -177,16 +179,16 @@ int image_program_run(const image_options &opt)
         image_error("%s: not programmed: the label does not check", image_file_name(path));
         return IMAGE_INVALID;
     }
-    static elabel_writeback wb;
-    const int32_t ret = write_label(label, &wb);
-    if (ret == NO_LOCK || wb.failed != elabel_pass::none) {
+    program_label = label;
+    const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
+    if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
     }
-    if (!wb.read_back) {
+    if (!program_wb.read_back) {
         return device_error("reading back", ret);
     }
     if (ret != 0) {
-        report_difference(path, label, wb.back);
+        report_difference(path, label, program_wb.back);
         return IMAGE_MISMATCH;
     }
     return IMAGE_OK;

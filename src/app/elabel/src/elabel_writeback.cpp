@@ -104,16 +104,19 @@ int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image)
 
 void elabel_writeback_passes(elabel_writeback *wb)
 {
-    if (!wb->restoring && !settle_pending()) {
-        ELABEL_ERR("label not written: an unfinished write-back is pending (record %s kept)\n",
-                   elabel_record_path());
-        wb->failed = elabel_pass::not_started;
-        return;
-    }
-    if (!wb->restoring && !know_replaced(wb)) {
-        ELABEL_ERR("label not written: the label it would replace could not be read\n");
-        wb->failed = elabel_pass::not_started;
-        return;
+    if (!wb->restoring) {
+        if (!settle_pending()) {
+            ELABEL_ERR("label not written: an unfinished write-back is pending (record %s "
+                       "kept)\n",
+                       elabel_record_path());
+            wb->failed = elabel_pass::not_started;
+            return;
+        }
+        if (!know_replaced(wb)) {
+            ELABEL_ERR("label not written: the label it would replace could not be read\n");
+            wb->failed = elabel_pass::not_started;
+            return;
+        }
     }
     wb->recorded = elabel_platform.record_dir != nullptr &&
                    elabel_record_store(wb->image, wb->replaced, wb->restoring) == 0;
