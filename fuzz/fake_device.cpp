@@ -87,11 +87,11 @@ void install_fake()
     g_device.reads = 0;
     g_device.writes = 0;
     elabel_platform_reset();
-    elabel_platform.i2c_read = fake_read;
-    elabel_platform.i2c_write = fake_write;
-    elabel_platform.open_file = fake_open;
-    elabel_platform.lock_file = fake_lock;
-    elabel_platform.close_file = fake_close;
+    elabel_platform.bus.read = fake_read;
+    elabel_platform.bus.write = fake_write;
+    elabel_platform.file.open = fake_open;
+    elabel_platform.file.fcntl_lock = fake_lock;
+    elabel_platform.file.close = fake_close;
     elabel_platform.sleep_us = fake_sleep;
     elabel_platform.log_line = fake_log;
     elabel_platform.record_dir = nullptr;  // no pending-write record on the host

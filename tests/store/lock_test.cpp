@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "elabel_platform.h"
@@ -21,6 +22,9 @@ int last_fd = -1;
 
 int open_redirected(const char *path, int flags, mode_t mode)
 {
+    if (std::strcmp(path, ELABEL_LOCK_FILE) != 0) {
+        return open(path, flags, mode);
+    }
     g.lock_path = path;
     last_fd = open(lock_path.c_str(), flags, mode);
     return last_fd;
@@ -83,9 +87,9 @@ protected:
         ASSERT_NE(nullptr, mkdtemp(dir));
         dir_ = dir;
         lock_path = dir_ + "/lock";
-        elabel_platform.open_file = open_redirected;
-        elabel_platform.lock_file = real_fcntl;
-        elabel_platform.close_file = close;
+        elabel_platform.file.open = open_redirected;
+        elabel_platform.file.fcntl_lock = real_fcntl;
+        elabel_platform.file.close = close;
     }
     void TearDown() override
     {

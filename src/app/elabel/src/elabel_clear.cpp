@@ -5,7 +5,7 @@ extern "C" int32_t driver_elabel_clear(void)
 {
     // The image goes back to its defaults, the region is erased under the lock.
     if (elabel_data != nullptr) {
-        if (elabel_platform.fill(elabel_data, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN) != 0) {
+        if (elabel_platform.memory.fill(elabel_data, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN) != 0) {
             ELABEL_ERR("driver_elabel_clear memset_s error.\n");
             return -4;
         }

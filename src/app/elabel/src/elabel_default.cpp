@@ -12,7 +12,7 @@ int32_t reset_item(const elabel_item_desc &item)
 {
     const size_t len = std::strlen(item.default_value);
     uint8_t *field = elabel_data != nullptr ? elabel_item_field(elabel_data, item) : nullptr;
-    if (elabel_platform.copy(field, item.max_len, item.default_value, len + 1) != 0) {
+    if (elabel_platform.memory.copy(field, item.max_len, item.default_value, len + 1) != 0) {
         return 1;
     }
     elabel_item_seal(elabel_data, item, static_cast<uint16_t>(len));

@@ -11,7 +11,7 @@
 int elabel_write_all(int fd, const uint8_t *data, size_t len)
 {
     while (len > 0) {
-        const ssize_t n = elabel_platform.file_write(fd, data, len);
+        const ssize_t n = elabel_platform.file.write(fd, data, len);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -31,7 +31,7 @@ ssize_t elabel_read_all(int fd, uint8_t *data, size_t max)
 {
     size_t got = 0;
     while (got < max) {
-        const ssize_t n = elabel_platform.file_read(fd, data + got, max - got);
+        const ssize_t n = elabel_platform.file.read(fd, data + got, max - got);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -60,11 +60,11 @@ int elabel_sync_parent(const char *path)
         std::memcpy(dir, path, len);
         dir[len] = '\0';
     }
-    const int fd = elabel_platform.file_open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    const int fd = elabel_platform.file.open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
     if (fd < 0) {
         return -errno;
     }
-    const int ret = elabel_platform.file_sync(fd) != 0 ? -errno : 0;
-    elabel_platform.file_close(fd);
+    const int ret = elabel_platform.file.fsync(fd) != 0 ? -errno : 0;
+    elabel_platform.file.close(fd);
     return ret;
 }

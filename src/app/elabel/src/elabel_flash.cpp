@@ -16,7 +16,7 @@ uint8_t erase_buffer[ERASE_BUFFER_LEN];
 int32_t write_label(uint8_t *buffer, uint32_t length)
 {
     elabel_known_forget();
-    return elabel_platform.i2c_write(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
+    return elabel_platform.bus.write(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
                                      length);
 }
 
@@ -24,7 +24,7 @@ int32_t write_label(uint8_t *buffer, uint32_t length)
 
 extern "C" int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length)
 {
-    if (elabel_platform.i2c_read(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
+    if (elabel_platform.bus.read(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
                                  length) < 0) {
         ELABEL_ERR("[driver_flash_readElectronicLabel] i2c_read_data error.\n");
         return 1;
@@ -35,7 +35,7 @@ extern "C" int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t le
 
 extern "C" int32_t driver_flash_eraseElectronicLabel(void)
 {
-    if (elabel_platform.fill(erase_buffer, sizeof(erase_buffer), 0, sizeof(erase_buffer)) != 0) {
+    if (elabel_platform.memory.fill(erase_buffer, sizeof(erase_buffer), 0, sizeof(erase_buffer)) != 0) {
         ELABEL_ERR("memset_s error.\n");
         return -1;
     }

@@ -22,7 +22,7 @@ extern "C" int32_t driver_elabel_get_data(uint8_t id, uint8_t *out, uint32_t out
     const uint8_t *field = elabel_item_field(elabel_data, *item);
     // A length beyond the field (possible in an unverified image) is refused
     // like a failed copy, so nothing is read past the item.
-    if (len > item->max_len || elabel_platform.copy(out, out_size, field, len) != 0) {
+    if (len > item->max_len || elabel_platform.memory.copy(out, out_size, field, len) != 0) {
         ELABEL_ERR("item_id %u driver_elabel_get_data memcpy_s error.data_size is %u, len is %u\n",
                    static_cast<unsigned>(id), out_size, static_cast<unsigned>(len));
         ELABEL_ERR("driver_elabel_get_data memcpy_s error. data is %.*s\n",

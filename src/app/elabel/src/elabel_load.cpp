@@ -65,7 +65,7 @@ extern "C" int32_t driver_elabel_flash_read_verify(uint8_t *image)
 extern "C" void driver_elabel_release(void)
 {
     if (elabel_data != nullptr) {
-        elabel_platform.dealloc(elabel_data);
+        elabel_platform.memory.dealloc(elabel_data);
     }
     elabel_data = nullptr;
 }
@@ -79,14 +79,14 @@ extern "C" int32_t driver_elabel_init(void)
     }
     driver_elabel_release();
     const bool unfinished = elabel_recovery_kept(elabel_record_recover());  // no label then
-    auto *image = static_cast<uint8_t *>(elabel_platform.alloc(ELABEL_DATA_LEN));
+    auto *image = static_cast<uint8_t *>(elabel_platform.memory.alloc(ELABEL_DATA_LEN));
     if (image == nullptr) {
         driver_elabel_release();
         elabel_set_unlock(fd);
         ELABEL_ERR("driver_elabel_init: fail to malloc\r\n");
         return -4;
     }
-    (void)elabel_platform.fill(image, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN);
+    (void)elabel_platform.memory.fill(image, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN);
     elabel_data = image;
 
     const first_read outcome = unfinished ? first_read::failed : read_until_magic(image);

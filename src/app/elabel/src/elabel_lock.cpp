@@ -23,7 +23,7 @@ struct flock whole_file(short type)
 bool try_lock(int fd)
 {
     struct flock lock = whole_file(F_WRLCK);
-    return elabel_platform.lock_file(fd, F_SETLK, &lock) == 0;
+    return elabel_platform.file.fcntl_lock(fd, F_SETLK, &lock) == 0;
 }
 
 } // namespace
@@ -33,7 +33,7 @@ extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
     if (fd_out == nullptr || elabel_lock_held()) {  // a lock this process holds nests at once
         return fd_out == nullptr ? -1 : elabel_lock_nest(fd_out);
     }
-    const int fd = elabel_platform.open_file(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         ELABEL_ERR("elabel_get_lock:open file failed! %s.", ELABEL_LOCK_FILE);
         return -1;
@@ -47,7 +47,7 @@ extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
         }
         elabel_platform.sleep_us(PASS_PAUSE_US);
     }
-    elabel_platform.close_file(fd);
+    elabel_platform.file.close(fd);
     return -1;
 }
 
@@ -61,7 +61,7 @@ extern "C" int32_t elabel_set_unlock(int32_t fd)
         return 0;  // an inner level: the lock stays held
     }
     struct flock lock = whole_file(F_UNLCK);
-    (void)elabel_platform.lock_file(fd, F_SETLK, &lock);
-    elabel_platform.close_file(fd);
+    (void)elabel_platform.file.fcntl_lock(fd, F_SETLK, &lock);
+    elabel_platform.file.close(fd);
     return 0;
 }

@@ -28,9 +28,12 @@ void log_line(int priority, const char *line)
 }
 
 constexpr elabel_platform_ops real_platform = {
-    driver_i2c_get_data, driver_i2c_set_data, memcpy_s, memset_s, std::malloc, std::free,
-    open_file, lock_file, close, usleep, log_line, ELABEL_RECORD_DIR,
-    open_file, read, write, fsync, close, std::rename, unlink, mkdir,
+    {driver_i2c_get_data, driver_i2c_set_data},
+    {memcpy_s, memset_s, std::malloc, std::free},
+    {open_file, lock_file, read, write, fsync, close, std::rename, unlink, mkdir},
+    ELABEL_RECORD_DIR,
+    usleep,
+    log_line,
 };
 
 } // namespace

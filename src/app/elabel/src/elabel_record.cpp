@@ -116,7 +116,7 @@ bool ok_or_errno(int ret)
 // its parent too.
 int make_dir(const char *dir)
 {
-    if (elabel_platform.file_mkdir(dir, 0700) != 0) {
+    if (elabel_platform.file.mkdir(dir, 0700) != 0) {
         return errno == EEXIST ? 0 : -1;
     }
     return ok_or_errno(elabel_sync_parent(dir)) ? 0 : -1;
@@ -130,8 +130,8 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
         return -1;
     }
     *step = "create";
-    (void)elabel_platform.file_unlink(paths.temp);
-    const int fd = elabel_platform.file_open(
+    (void)elabel_platform.file.unlink(paths.temp);
+    const int fd = elabel_platform.file.open(
         paths.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) {
         return -1;
@@ -140,12 +140,12 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
     if (!ok_or_errno(elabel_write_all(fd, record, ELABEL_RECORD_LEN))) {
         *step = "write";
         ok = false;
-    } else if (elabel_platform.file_sync(fd) != 0) {
+    } else if (elabel_platform.file.fsync(fd) != 0) {
         *step = "fsync";
         ok = false;
     }
     const int saved = errno;
-    if (elabel_platform.file_close(fd) != 0 && ok) {
+    if (elabel_platform.file.close(fd) != 0 && ok) {
         *step = "close";
         return -1;
     }
@@ -154,7 +154,7 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
         return -1;
     }
     *step = "rename";
-    if (elabel_platform.file_rename(paths.temp, paths.record) != 0) {
+    if (elabel_platform.file.rename(paths.temp, paths.record) != 0) {
         return -1;
     }
     *step = "fsync directory";
@@ -204,9 +204,9 @@ int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool 
                    paths.record, std::strerror(err));
         return -1;
     }
-    (void)elabel_platform.file_unlink(paths.temp);
+    (void)elabel_platform.file.unlink(paths.temp);
     if (!restore) {
-        (void)elabel_platform.file_unlink(paths.record);
+        (void)elabel_platform.file.unlink(paths.record);
     }
     ELABEL_ERR("pending-write record %s not stored (%s: %s); writing back without it\n",
                paths.record, step, std::strerror(err));
@@ -219,7 +219,7 @@ int32_t elabel_record_remove()
     if (!make_paths(&paths)) {
         return 0;
     }
-    if (elabel_platform.file_unlink(paths.record) != 0) {
+    if (elabel_platform.file.unlink(paths.record) != 0) {
         if (is_absent(errno)) {
             return 0;
         }
@@ -246,7 +246,7 @@ int32_t elabel_record_set_aside(const elabel_record *record, char *aside)
     if (!fits(std::snprintf(aside, ELABEL_RECORD_PATH_MAX, "%s.set-aside-%08x", paths.record,
                             static_cast<unsigned>(record->crc)),
               ELABEL_RECORD_PATH_MAX) ||
-        elabel_platform.file_rename(paths.record, aside) != 0) {
+        elabel_platform.file.rename(paths.record, aside) != 0) {
         return -1;
     }
     const int synced = elabel_sync_parent(paths.record);
@@ -264,7 +264,7 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
         return elabel_record_state::none;
     }
     // Never blocks on a FIFO; what is not a regular file is no record.
-    const int fd = elabel_platform.file_open(
+    const int fd = elabel_platform.file.open(
         paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) {
         if (is_absent(errno)) {
@@ -277,7 +277,7 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
     static uint8_t record[ELABEL_RECORD_LEN + 1];
     const ssize_t got = elabel_read_all(fd, record, sizeof(record));
     const int err = errno;
-    elabel_platform.file_close(fd);
+    elabel_platform.file.close(fd);
     if (got < 0) {
         *why = std::strerror(err);
         return err == EISDIR ? elabel_record_state::damaged : elabel_record_state::unreadable;

@@ -23,12 +23,12 @@ extern "C" int32_t set_data_to_elabel_mem(uint8_t id, const char *text)
         return -6;
     }
     uint8_t *field = elabel_item_field(elabel_data, *item);
-    errno_t ret = elabel_platform.fill(field, item->max_len, 0, item->max_len);
+    errno_t ret = elabel_platform.memory.fill(field, item->max_len, 0, item->max_len);
     if (ret != 0) {
         ELABEL_ERR("memset_s error. ret=%d\n", ret);
         return -4;
     }
-    ret = elabel_platform.copy(field, item->max_len, text, n);
+    ret = elabel_platform.memory.copy(field, item->max_len, text, n);
     if (ret != 0) {
         ELABEL_ERR("memcpy_s error. ret=%d\n", ret);
         return -4;
@@ -62,11 +62,11 @@ extern "C" int32_t driver_elabel_set_data(uint8_t id, const uint8_t *data, uint1
         return -4;
     }
     uint8_t *field = elabel_item_field(elabel_data, *item);
-    if (offset == 0 && elabel_platform.fill(field, item->max_len, 0, item->max_len) != 0) {
+    if (offset == 0 && elabel_platform.memory.fill(field, item->max_len, 0, item->max_len) != 0) {
         ELABEL_ERR("driver_elabel_set_data memset_s error.\n");
         return -4;
     }
-    if (elabel_platform.copy(field + offset, item->max_len - offset, data,
+    if (elabel_platform.memory.copy(field + offset, item->max_len - offset, data,
                              static_cast<size_t>(count)) != 0) {
         ELABEL_ERR("driver_elabel_set_data memcpy_s error.\n");
         return -4;
