@@ -49,9 +49,9 @@ protected:
     {
         const run_result all = run({"getall"});
         EXPECT_EQ(0, all.status);
-        EXPECT_EQ(Strings{std::string("elabel_record_recover|label restored from an unfinished "
-                                      "write-back (record ") +
-                          RECORD_FILE + ")\n"},
+        EXPECT_EQ(Strings{std::string("elabel_record_decide|label restored from an unfinished "
+                                      "write-back; record ") +
+                          RECORD_FILE + " removed\n"},
                   all.messages());
         EXPECT_NE(std::string::npos, all.out.find("[0x30]prd_manufacture:               NEW\n\r"));
         EXPECT_NE(std::string::npos,
@@ -110,9 +110,9 @@ TEST_F(InterruptE2e, RestoreIsNotEndedBeforeTheRecordIsGone)
     const run_result r = run({"getall"}, {{"QUELLIX_SIM_SIGNAL", "INT"},
                                           {"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "148"}});
     EXPECT_EQ(SIGINT, r.signal);
-    EXPECT_EQ(Strings{std::string("elabel_record_recover|label restored from an unfinished "
-                                  "write-back (record ") +
-                      RECORD_FILE + ")\n"},
+    EXPECT_EQ(Strings{std::string("elabel_record_decide|label restored from an unfinished "
+                                  "write-back; record ") +
+                      RECORD_FILE + " removed\n"},
               r.messages());
     EXPECT_EQ(wanted, label());
     EXPECT_FALSE(record_exists());

@@ -193,7 +193,7 @@ TEST_F(SetE2e, WriteProtectedPartFailsTheSetAndKeepsTheLabel)
         const run_result r = run({"set", "0x30", "ACME"}, protect);
         EXPECT_EQ(UPDATE_ERROR, r.out) << part.mode;
         EXPECT_EQ(255, r.status) << part.mode;
-        EXPECT_EQ(1u, count(r.messages(), std::string("settle_record|") + part.why + RECORD_FILE +
+        EXPECT_EQ(1u, count(r.messages(), std::string("elabel_record_decide|") + part.why + RECORD_FILE +
                                               " removed\n"))
             << part.mode;
         EXPECT_EQ(original, label()) << part.mode;
@@ -232,8 +232,11 @@ TEST_F(SetE2e, WriteFailuresAfterTheErase)
     EXPECT_EQ(UPDATE_ERROR, r.out);
     EXPECT_EQ(255, r.status);
     const Strings lines = r.messages();
-    ASSERT_GE(lines.size(), 2u);
+    ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ("driver_elabel_update|fail to driver_flash_writElectronicLabel\r\n",
+              lines[lines.size() - 3]);
+    EXPECT_EQ(std::string("elabel_record_decide|label not written whole; record ") + RECORD_FILE +
+                  " kept\n",
               lines[lines.size() - 2]);
     EXPECT_EQ("elabel_set_run|elabel_update error. ret=-1", lines.back());
     // The erase went through, so the label region is left zeroed.
@@ -249,7 +252,7 @@ TEST_F(SetE2e, FailedEraseLeavesTheDeviceUnchanged)
     const Strings lines = r.messages();
     ASSERT_GE(lines.size(), 3u);
     EXPECT_EQ((Strings{"driver_elabel_update|fail to driver_flash_eraseElectronicLabel\r\n",
-                       std::string("settle_record|the device still holds the label it had; record ") +
+                       std::string("elabel_record_decide|the device still holds the label it had; record ") +
                            RECORD_FILE + " removed\n",
                        "elabel_set_run|elabel_update error. ret=-1"}),
               Strings(lines.end() - 3, lines.end()));

@@ -143,7 +143,9 @@ TEST_F(UpdateTest, WriteThatFailsThreeTimesLeavesTheRegionZeroed)
     EXPECT_EQ(std::vector<uint8_t>(ELABEL_DATA_LEN, 0), fake::label());
     EXPECT_EQ((Strings{"driver_flash_writElectronicLabel|[driver_flash_writElectronicLabel] "
                        "i2c_write_data error.\n",
-                       "driver_elabel_update|fail to driver_flash_writElectronicLabel\r\n"}),
+                       "driver_elabel_update|fail to driver_flash_writElectronicLabel\r\n",
+                       "elabel_record_decide|label not written whole; record " +
+                           fake::record_path() + " kept\n"}),
               messages());
     EXPECT_EQ(changed, fake::current_image());  // a later write-back can still store it
     EXPECT_EQ(g.lock_opens, g.lock_closes);
@@ -161,7 +163,7 @@ TEST_F(UpdateTest, FailedEraseLeavesTheDeviceUnchanged)
     EXPECT_EQ((Strings{"driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
                        "i2c_write_data error.\n",
                        "driver_elabel_update|fail to driver_flash_eraseElectronicLabel\r\n",
-                       "settle_record|the device still holds the label it had; record " +
+                       "elabel_record_decide|the device still holds the label it had; record " +
                            fake::record_path() + " removed\n"}),
               messages());
     EXPECT_FALSE(fake::record_exists());

@@ -240,6 +240,19 @@ int file_rename(const char *from, const char *to)
     return file_fault("rename") ? -1 : std::rename(from, to);
 }
 
+int file_link(const char *from, const char *to)
+{
+    return file_fault("link") ? -1 : link(from, to);
+}
+
+time_t clock_now(time_t *now)
+{
+    if (now != nullptr) {
+        *now = g.now;
+    }
+    return g.now;
+}
+
 int file_unlink(const char *path)
 {
     return file_fault("unlink") ? -1 : unlink(path);
@@ -265,9 +278,10 @@ void install()
         {i2c_read, i2c_write},
         {copy, fill, alloc, dealloc},
         {file_open, lock_file, file_read, file_write, file_sync, file_close, file_rename,
-         file_unlink, file_mkdir},
+         file_link, file_unlink, file_mkdir, opendir, readdir, closedir},
         g.record_dir.c_str(),
         sleep_us,
+        clock_now,
         log_line};
 }
 

@@ -48,20 +48,20 @@ const Bytes NEW_LABEL = new_label();
 
 std::string restored()
 {
-    return "elabel_record_recover|label restored from an unfinished write-back (record " +
-           fake::record_path() + ")\n";
+    return "elabel_record_decide|label restored from an unfinished write-back; record " +
+           fake::record_path() + " removed\n";
 }
 
 std::string never_changed()
 {
-    return "elabel_record_recover|pending-write record " + fake::record_path() +
-           ": the write-back never changed the label; record removed\n";
+    return "elabel_record_decide|unfinished write-back never changed the label; record " +
+           fake::record_path() + " removed\n";
 }
 
 // The record set aside, named after its checksum; the label left alone.
 std::string set_aside(const std::string &why)
 {
-    return "set_aside|pending-write record " + fake::record_path() + " " + why + "; set aside as " +
+    return "elabel_record_decide|" + why + "; record " + fake::record_path() + " set aside as " +
            fake::record_path() + ".set-aside-";
 }
 
@@ -204,7 +204,7 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     const Bytes third = fake::make_image({{0x30, "third"}});
     Bytes blank_with_magic(ELABEL_DATA_LEN, 0xFF);
     std::copy(OLD_LABEL.begin(), OLD_LABEL.begin() + 4, blank_with_magic.begin());
-    const std::string foreign = "does not match what the device holds";
+    const std::string foreign = "unfinished write-back does not match what the device holds";
     const struct {
         const char *what;
         Bytes device;
@@ -241,7 +241,7 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
         EXPECT_EQ(restores ? 2 : 0, g.writes) << c.what;
         EXPECT_EQ(std::vector<bool>(static_cast<size_t>(g.writes), true), g.writes_held_signals)
             << c.what;
-        const bool aside = c.log.rfind("set_aside|", 0) == 0;
+        const bool aside = c.log.find(" set aside as ") != std::string::npos;
         EXPECT_EQ(aside, first.find("set-aside-") != std::string::npos) << c.what;
         if (aside) {
             const std::string path =
@@ -292,8 +292,8 @@ TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
         EXPECT_EQ(0, g.writes) << c.why;
         EXPECT_EQ(device, fake::label()) << c.why;
         ASSERT_FALSE(g.log.empty());
-        EXPECT_EQ("elabel_record_recover|pending-write record " + fake::record_path() +
-                      " discarded: " + c.why + "\n",
+        EXPECT_EQ("elabel_record_decide|pending-write record discarded: " + std::string(c.why) +
+                      "; record " + fake::record_path() + " removed\n",
                   messages()[0]);
         EXPECT_EQ(LOG_ERR, g.log[0].priority);
         EXPECT_FALSE(fake::record_exists()) << c.why;
@@ -327,9 +327,10 @@ TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
     EXPECT_EQ((Strings{
                   "driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
                   "i2c_write_data error.\n",
-                  "elabel_record_recover|label not restored from the unfinished write-back; "
+                  "elabel_record_decide|label not restored from the unfinished write-back; "
                   "record " + fake::record_path() + " kept\n",
-                  "driver_elabel_init|magic_num is 0  not right.\n",
+                  "driver_elabel_init|label not read: an unfinished write-back is pending (record " +
+                      fake::record_path() + ")\n",
               }),
               messages());
 
@@ -337,8 +338,8 @@ TEST_F(RecordTest, FailedRestoreKeepsTheRecordAndLoadsNothing)
     g.log.clear();
     EXPECT_EQ(-1, driver_elabel_init());
     EXPECT_TRUE(fake::record_exists());
-    ASSERT_EQ(5u, g.log.size());  // three failed reads, this line, the wrong magic
-    EXPECT_EQ("elabel_record_recover|label not checked against the unfinished write-back; "
+    ASSERT_EQ(5u, g.log.size());  // three failed reads, this line, nothing read
+    EXPECT_EQ("elabel_record_decide|label not checked against the unfinished write-back; "
               "record " + fake::record_path() + " kept\n",
               messages().at(3));
 
@@ -359,7 +360,7 @@ TEST_F(RecordTest, RecordUnreadableForNowIsKeptAndLoadsNothing)
         setrlimit(RLIMIT_NOFILE, &limit);
         if (driver_elabel_init() != -1 || elabel_data != nullptr || g.writes != 0 ||
             g.log.size() != 2 ||
-            g.log[0].message.find("not read: Too many open files; record kept") ==
+            g.log[0].message.find("not read: Too many open files; record ") ==
                 std::string::npos) {
             _exit(3);
         }

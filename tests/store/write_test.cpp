@@ -235,7 +235,7 @@ TEST_F(WriteTest, ClearFailures)
     EXPECT_EQ((Strings{"driver_elabel_clear|driver_elabel_clear memset_s error.\n",
                        "driver_flash_eraseElectronicLabel|[driver_flash_eraseElectronicLabel] "
                        "i2c_write_data error.\n",
-                       "settle_record|the device still holds the label it had; record " +
+                       "elabel_record_decide|the device still holds the label it had; record " +
                            fake::record_path() + " removed\n",
                        "driver_elabel_clear|driver_elabel_clear: fail to erase flash\r\n"}),
               messages());

@@ -9,6 +9,7 @@
 
 #include "elabel_image.h"
 #include "elabel_record.h"
+#include "elabel_report.h"
 #include "elabel_retry.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
@@ -158,6 +159,11 @@ int image_recover_run(const image_options &)
                     "system log says why)",
                     elabel_record_path());
         return IMAGE_USAGE;
+    case elabel_recovery::kept_unremovable:
+        image_error("recover: the board holds a label, but the pending-write record %s could "
+                    "not be removed: %s",
+                    elabel_record_path(), elabel_report.why);
+        return IMAGE_DEVICE;
     case elabel_recovery::kept_device:
         break;
     }

@@ -97,6 +97,31 @@ int32_t elabel_set_data(uint8_t id, const uint8_t *data, uint16_t offset, int32_
 int32_t elabel_get_data(uint8_t id, uint8_t *out, uint32_t out_size, uint16_t *out_len);
 int32_t driver_elabel_clear(void);                             /* 0; -1; -4; -8 */
 
+/*
+ * What the last write-back of this process did, for programs that tell their
+ * user (the store itself prints nothing). Kept until the next write-back.
+ */
+#define ELABEL_WRITEBACK_NONE 0       /* no write-back has run */
+#define ELABEL_WRITEBACK_WRITTEN 1    /* written and read back */
+#define ELABEL_WRITEBACK_REFUSED 2    /* nothing written: `why` says why */
+#define ELABEL_WRITEBACK_UNCHANGED 3  /* the device still holds the label it had */
+#define ELABEL_WRITEBACK_UNCHECKED 4  /* written without an error, not read back */
+#define ELABEL_WRITEBACK_PARTIAL 5    /* a pass failed, or it read back otherwise */
+#define ELABEL_REPORT_PATH_MAX 512
+
+typedef struct elabel_writeback_report {
+    int32_t outcome;     /* ELABEL_WRITEBACK_... */
+    int32_t recorded;    /* 1: a pending-write record guarded it; 0: written without one */
+    uint32_t reset_rows; /* item-table rows (a bit each) stored as their default in place of
+                            bytes that failed their check */
+    char kept[ELABEL_REPORT_PATH_MAX];    /* the label it replaced, kept there first; "" none */
+    char pending[ELABEL_REPORT_PATH_MAX]; /* a pending-write record that stays; "" none */
+    char why[ELABEL_REPORT_PATH_MAX];     /* why nothing was written, why the record stays,
+                                             or why no record guarded the write-back */
+} elabel_writeback_report;
+
+void elabel_writeback_report_get(elabel_writeback_report *out);
+
 #ifdef __cplusplus
 }
 #endif

@@ -20,4 +20,18 @@ ssize_t elabel_read_all(int fd, uint8_t *data, size_t max);
 // entry there survives a power loss. 0 or -errno.
 int elabel_sync_parent(const char *path);
 
+// The steps of storing a file, to say which one failed.
+enum class elabel_store_step { create, write, fsync, close, publish, fsync_dir };
+const char *elabel_store_step_name(elabel_store_step step);
+
+// Stores `len` bytes at `path` so that a power loss at any instant leaves the
+// old file or the new one whole: a temporary `temp` (any stale one removed,
+// then created exclusively, 0600, never through a link) is written, synced
+// and closed, then renamed over `path` (`replace`) or linked at `path` only
+// where nothing is there (EEXIST otherwise) and removed; then the directory
+// is synced. 0; or -1 with errno and `*failed` set, and the temporary gone.
+// When only the directory sync failed, the file is in place.
+int elabel_store_file(const char *path, const char *temp, const uint8_t *data, size_t len,
+                      bool replace, elabel_store_step *failed);
+
 #endif

@@ -70,6 +70,63 @@ extern "C" void driver_elabel_release(void)
     elabel_data = nullptr;
 }
 
+namespace {
+
+// What a load under the lock came to; driver_elabel_init logs it and gives
+// its result code.
+enum class load_result { verified, verify_failed, magic_written, unread, pending, no_memory };
+
+// Allocates and zeroes the new image and makes it the store's.
+bool new_image()
+{
+    auto *image = static_cast<uint8_t *>(elabel_platform.memory.alloc(ELABEL_DATA_LEN));
+    if (image == nullptr) {
+        return false;
+    }
+    (void)elabel_platform.memory.fill(image, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN);
+    elabel_data = image;
+    return true;
+}
+
+// The device holds no label: one with the magic is written, items as read.
+void write_magic(uint8_t *image)
+{
+    elabel_put_le32(image, ELABEL_MAGIC);
+    (void)driver_elabel_update();
+}
+
+load_result load_locked(int32_t *verify_ret, uint32_t *found)
+{
+    driver_elabel_release();
+    // A write-back that stays unfinished leaves no label to read.
+    const bool pending = elabel_recovery_kept(elabel_record_recover());
+    if (!new_image()) {
+        return load_result::no_memory;
+    }
+    if (pending) {
+        driver_elabel_release();
+        return load_result::pending;
+    }
+    switch (read_until_magic(elabel_data)) {
+    case first_read::magic:
+        *verify_ret = driver_elabel_flash_read_verify(elabel_data);
+        return *verify_ret == 0 ? load_result::verified : load_result::verify_failed;
+    case first_read::wrong_magic:
+        *found = elabel_get_le32(elabel_data);
+        write_magic(elabel_data);
+        return load_result::magic_written;
+    case first_read::failed:
+        break;
+    }
+    // The buffer holds no copy of the device: dropped, so that nothing can
+    // ever write it over the label.
+    *found = elabel_get_le32(elabel_data);
+    driver_elabel_release();
+    return load_result::unread;
+}
+
+} // namespace
+
 extern "C" int32_t driver_elabel_init(void)
 {
     int32_t fd = -1;
@@ -77,40 +134,27 @@ extern "C" int32_t driver_elabel_init(void)
         ELABEL_ERR("driver_elabel bus busy.\n");
         return -8;
     }
-    driver_elabel_release();
-    const bool unfinished = elabel_recovery_kept(elabel_record_recover());  // no label then
-    auto *image = static_cast<uint8_t *>(elabel_platform.memory.alloc(ELABEL_DATA_LEN));
-    if (image == nullptr) {
-        driver_elabel_release();
-        elabel_set_unlock(fd);
+    int32_t verify_ret = 0;
+    uint32_t found = 0;
+    const load_result loaded = load_locked(&verify_ret, &found);
+    elabel_set_unlock(fd);
+    switch (loaded) {
+    case load_result::verified:
+        return 0;
+    case load_result::no_memory:
         ELABEL_ERR("driver_elabel_init: fail to malloc\r\n");
         return -4;
+    case load_result::verify_failed:
+        ELABEL_ERR("driver_elabel_flash_read_verify failed. ret is %d\n", verify_ret);
+        return -1;
+    case load_result::pending:
+        ELABEL_ERR("label not read: an unfinished write-back is pending (record %s)\n",
+                   elabel_record_path());
+        return -1;
+    case load_result::magic_written:
+    case load_result::unread:
+        break;
     }
-    (void)elabel_platform.memory.fill(image, ELABEL_DATA_LEN, 0, ELABEL_DATA_LEN);
-    elabel_data = image;
-
-    const first_read outcome = unfinished ? first_read::failed : read_until_magic(image);
-    if (outcome == first_read::magic) {
-        const int32_t ret = driver_elabel_flash_read_verify(image);
-        elabel_set_unlock(fd);
-        if (ret != 0) {
-            ELABEL_ERR("driver_elabel_flash_read_verify failed. ret is %d\n", ret);
-            return -1;
-        }
-        return 0;
-    }
-
-    const uint32_t found = elabel_get_le32(image);
-    if (outcome == first_read::failed) {
-        // The buffer holds no copy of the device: drop it so that nothing can
-        // ever write it over the label.
-        driver_elabel_release();
-    } else {
-        // The device holds no label: store one with the magic, items as read.
-        elabel_put_le32(image, ELABEL_MAGIC);
-        (void)driver_elabel_update();
-    }
-    elabel_set_unlock(fd);
     ELABEL_ERR("magic_num is %x  not right.\n", found);
     return -1;
 }

@@ -5,8 +5,11 @@
 #ifndef ELABEL_PLATFORM_H
 #define ELABEL_PLATFORM_H
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/types.h>
+
+#include <ctime>
 
 #include <cstddef>
 #include <cstdint>
@@ -38,8 +41,12 @@ struct elabel_file_ops {
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*rename)(const char *from, const char *to);
+    int (*link)(const char *from, const char *to);
     int (*unlink)(const char *path);
     int (*mkdir)(const char *path, mode_t mode);
+    DIR *(*opendir)(const char *path);
+    struct dirent *(*readdir)(DIR *dir);
+    int (*closedir)(DIR *dir);
 };
 
 struct elabel_platform_ops {
@@ -48,6 +55,7 @@ struct elabel_platform_ops {
     elabel_file_ops file;
     const char *record_dir;  // where the pending-write record lives; nullptr: no record
     int (*sleep_us)(useconds_t usec);
+    time_t (*time)(time_t *now);
     void (*log_line)(int priority, const char *line);
 };
 

@@ -202,14 +202,19 @@ int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool 
         ELABEL_ERR("pending-write record %s stored, directory not synced (%s); a power loss "
                    "may lose it\n",
                    paths.record, std::strerror(err));
-        return -1;
+        return 0;
     }
     (void)elabel_platform.file.unlink(paths.temp);
-    if (!restore) {
-        (void)elabel_platform.file.unlink(paths.record);
+    if (restore) {
+        ELABEL_ERR("pending-write record %s not updated for the restore (%s: %s)\n",
+                   paths.record, step, std::strerror(err));
+        errno = err;
+        return -1;
     }
+    (void)elabel_platform.file.unlink(paths.record);
     ELABEL_ERR("pending-write record %s not stored (%s: %s); writing back without it\n",
                paths.record, step, std::strerror(err));
+    errno = err;
     return -1;
 }
 
@@ -220,18 +225,12 @@ int32_t elabel_record_remove()
         return 0;
     }
     if (elabel_platform.file.unlink(paths.record) != 0) {
-        if (is_absent(errno)) {
-            return 0;
-        }
-        ELABEL_ERR("pending-write record %s not removed: %s\n", paths.record,
-                   std::strerror(errno));
-        return -1;
+        return is_absent(errno) ? 0 : -1;
     }
     const int synced = elabel_sync_parent(paths.record);
     if (synced != 0) {
         ELABEL_ERR("pending-write record %s removed, directory not synced: %s\n", paths.record,
                    std::strerror(-synced));
-        return -1;
     }
     return 0;
 }

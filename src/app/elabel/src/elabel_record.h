@@ -34,8 +34,8 @@ uint32_t elabel_record_crc32(const uint8_t *data, size_t len);
 // write-back's), except by a restore, which keeps the record it finishes.
 int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool restore);
 
-// Removes the record, if there is one, and syncs the directory. 0, or -1
-// after logging why.
+// Removes the record, if there is one, and syncs the directory (a failed
+// sync is logged). 0 when no record is left; -1 with errno when it stays.
 int32_t elabel_record_remove();
 
 struct elabel_record {
@@ -73,6 +73,8 @@ enum class elabel_recovery {
     set_aside,        // not this device's, or a restore that did not take
     kept_device,      // the device could not be read or written; the record stays
     kept_unreadable,  // the record could not be read; it stays
+    kept_unremovable, // the device holds a label to read, but the record could not be
+                      // removed or set aside: it stays
 };
 
 // Run under the lock (by a load, before it reads the label): finishes a
@@ -80,9 +82,12 @@ enum class elabel_recovery {
 // logging what it did.
 elabel_recovery elabel_record_recover();
 
-// The record stays pending: what the device holds is then no label to read or
+// The record stays pending and what the device holds is no label to read or
 // to write back.
 bool elabel_recovery_kept(elabel_recovery found);
+
+// The record stays pending: no write-back but its own restore may start.
+bool elabel_recovery_pending(elabel_recovery found);
 
 // Whether a record is there (of any kind), for readers that do not settle it.
 bool elabel_record_pending();

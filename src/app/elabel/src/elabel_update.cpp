@@ -18,6 +18,7 @@ extern "C" int32_t driver_elabel_update(void)
         return -4;
     }
     elabel_writeback wb{};
+    wb.keep_repairs = true;  // the image carries the items of the label it replaces
     if (elabel_writeback_begin(&wb, elabel_bak) != 0) {
         elabel_platform.memory.dealloc(elabel_bak);
         ELABEL_ERR("driver_elabel bus busy.\n");
