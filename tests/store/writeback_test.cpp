@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "elabel_keep.h"
 #include "elabel_record.h"
 #include "fake_platform.h"
 
@@ -256,4 +257,71 @@ TEST_F(WriteBackTest, RecordPathThatIsNoFileIsDiscarded)
         EXPECT_TRUE(logged("discarded")) << kind;
         EXPECT_FALSE(fake::record_exists()) << kind;
     }
+}
+
+// A record that could not be removed stays pending: reads go on while the
+// device holds its label, every write-back waits, and says which record and why.
+TEST_F(WriteBackTest, RecordThatCannotBeRemovedBlocksWritesNotReads)
+{
+    fake::put_label(NEW_LABEL);
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
+    g.file_faults = {{"unlink", EROFS}, {"rename", EROFS}};
+    EXPECT_EQ(0, driver_elabel_init());
+    EXPECT_TRUE(fake::record_exists());
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x50, "EXT-1"));
+    g.writes = 0;
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_EQ(0, g.writes);
+    elabel_writeback_report report{};
+    elabel_writeback_report_get(&report);
+    EXPECT_EQ(ELABEL_WRITEBACK_REFUSED, report.outcome);
+    EXPECT_EQ(fake::record_path(), report.pending);
+    EXPECT_NE(nullptr, std::strstr(report.why, strerror(EROFS)));
+    EXPECT_EQ(-1, driver_elabel_clear());
+    EXPECT_EQ(0, g.writes);
+    g.file_faults.clear();
+    ASSERT_EQ(0, set_data_to_elabel_mem(0x50, "EXT-1"));  // the clear reset the image
+    EXPECT_EQ(0, driver_elabel_update());
+    EXPECT_FALSE(fake::record_exists());
+    EXPECT_EQ("EXT-1", fake::text_of(fake::label(), 0x50));
+}
+
+// A write-back that would store defaults in place of items that failed their
+// check keeps the label it replaces first, byte for byte, or writes nothing.
+TEST_F(WriteBackTest, RepairKeepsTheReplacedLabel)
+{
+    Bytes damaged = OLD_LABEL;
+    damaged[fake::item_of(0x31).offset + ELABEL_ITEM_HEAD_LEN] ^= 0x20;  // "Product"
+    const elabel_item_desc &erased = fake::item_of(0x32);
+    std::fill_n(damaged.begin() + static_cast<long>(erased.offset),
+                ELABEL_ITEM_HEAD_LEN + erased.max_len, 0xFF);  // no damage worth keeping
+    const auto load_and_set = [&] {
+        fake::put_label(damaged);
+        ASSERT_EQ(0, driver_elabel_init());
+        ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+    };
+    load_and_set();
+    g.file_faults = {{"link", EROFS}};
+    EXPECT_EQ(-1, driver_elabel_update());
+    EXPECT_EQ(damaged, fake::label());
+    EXPECT_TRUE(logged("label not written: the label it replaces holds damaged items and could "
+                       "not be kept"));
+    g.file_faults.clear();
+    for (int run = 0; run < ELABEL_KEPT_MAX + 2; ++run) {
+        load_and_set();
+        EXPECT_EQ(0, driver_elabel_update());
+        elabel_writeback_report report{};
+        elabel_writeback_report_get(&report);
+        EXPECT_EQ(1u << 10, report.reset_rows);  // 0x31's row alone
+        std::ifstream in(report.kept, std::ios::binary);
+        const Bytes kept{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        EXPECT_EQ(damaged, kept) << report.kept << " run " << run;
+    }
+    EXPECT_EQ("", fake::text_of(fake::label(), 0x31));
+    const std::string kept = "ls " + g.record_dir + "/" ELABEL_KEPT_PREFIX "* | wc -l";
+    FILE *count = popen(kept.c_str(), "r");
+    int files = 0;
+    ASSERT_EQ(1, fscanf(count, "%d", &files));
+    pclose(count);
+    EXPECT_EQ(ELABEL_KEPT_MAX, files);
 }

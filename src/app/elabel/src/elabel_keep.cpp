@@ -64,8 +64,9 @@ bool older(const char *a, const char *b)
     return c != 0 ? c < 0 : la < lb;
 }
 
-// Removes all but the newest kept labels; a failure is logged and changes nothing else.
-void prune(const char *dir)
+// Removes all but the newest kept labels, `newest` among them (names made in
+// one second do not sort by age); a failure is logged and changes nothing else.
+void prune(const char *dir, const char *newest)
 {
     static char names[LISTED_MAX][NAME_MAX_LEN];
     static const char *order[LISTED_MAX];
@@ -75,19 +76,20 @@ void prune(const char *dir)
     }
     size_t count = 0;
     while (const dirent *entry = elabel_platform.file.readdir(listing)) {
-        if (count < LISTED_MAX && is_kept(entry->d_name)) {
+        if (count < LISTED_MAX && is_kept(entry->d_name) &&
+            std::strcmp(entry->d_name, newest) != 0) {
             std::snprintf(names[count], NAME_MAX_LEN, "%s", entry->d_name);
             order[count] = names[count];
             ++count;
         }
     }
     (void)elabel_platform.file.closedir(listing);
-    if (count <= static_cast<size_t>(ELABEL_KEPT_MAX)) {
+    if (count < static_cast<size_t>(ELABEL_KEPT_MAX)) {
         return;
     }
     std::sort(order, order + count, older);
     char path[ELABEL_KEPT_PATH_MAX];
-    for (size_t i = 0; i + ELABEL_KEPT_MAX < count; ++i) {
+    for (size_t i = 0; i + ELABEL_KEPT_MAX - 1 < count; ++i) {
         std::snprintf(path, sizeof(path), "%s/%s", dir, order[i]);
         if (elabel_platform.file.unlink(path) != 0) {
             ELABEL_ERR("kept label %s not removed: %s\n", path, std::strerror(errno));
@@ -151,7 +153,7 @@ int32_t elabel_keep_label(const uint8_t *label, char *path, size_t size)
                 ELABEL_ERR("label kept in %s, directory not synced: %s\n", path,
                            std::strerror(errno));
             }
-            prune(dir);
+            prune(dir, name);
             return 0;
         }
         if (failed != elabel_store_step::publish || errno != EEXIST) {
