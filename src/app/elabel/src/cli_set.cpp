@@ -79,6 +79,7 @@ extern "C" int32_t elabel_set_run(char *argv[])
     }
 
     ret = elabel_retry_while_busy(driver_elabel_update, BUSY_TRIES);
+    elabel_tell_writeback();
     if (ret != 0) {
         ELABEL_ERR("elabel_update error. ret=%d", ret);
         std::puts("[elabel_update] error.\r");

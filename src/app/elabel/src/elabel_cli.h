@@ -13,6 +13,11 @@ int32_t elabel_main(int argc, char *argv[]);
 void elabel_usage(void);
 int32_t elabel_show_all(void);
 
+/* Says on standard error what the last write-back did beyond its success:
+ * items reset and where the label was kept, a record that stays, a write-back
+ * without a record. */
+void elabel_tell_writeback(void);
+
 /* `set [id] [data]`: argv[2] is the id text, argv[3] the new text. */
 int32_t elabel_set_run(char *argv[]);
 
