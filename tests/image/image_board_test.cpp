@@ -188,7 +188,8 @@ TEST_F(ImageTest, ProgramSaysTheLabelWasWrittenBeforeAHeldSignalEndsIt)
     put_device(patterned_device(make_label({{0x30, "old"}})));
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
     const image_run r = image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL", "TERM"},
-                                                             {"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}});
+                                                             {"QUELLIX_SIM_SIGNAL_AFTER_PAGES",
+                                                              "80"}});
     EXPECT_EQ(-1, r.status);
     EXPECT_EQ("elabel-image: " + path("new.bin") +
                   ": written to /dev/i2c-8 and read back; a signal that came meanwhile ends "

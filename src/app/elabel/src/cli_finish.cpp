@@ -42,6 +42,7 @@ extern "C" int32_t elabel_finish(int32_t ret, bool label_written)
         return ret;
     }
     std::fprintf(stderr, "elabel: cannot write standard output%s%s%s\n", err != 0 ? ": " : "",
-                 err != 0 ? std::strerror(err) : "", label_written ? "; the label was written" : "");
+                 err != 0 ? std::strerror(err) : "",
+                 label_written ? "; the label was written" : "");
     return ret != 0 ? ret : -1;
 }

@@ -90,7 +90,8 @@ extern "C" int32_t elabel_main(int argc, char *argv[])
         ELABEL_ERR("driver_elabel_init failed.\n");
     }
     // set finishes its own output: before a signal held during its write-back acts.
-    const int32_t ret = set ? elabel_set_run(argv) : elabel_finish(run_command(argc, argv, loaded), false);
+    const int32_t ret =
+        set ? elabel_set_run(argv) : elabel_finish(run_command(argc, argv, loaded), false);
     driver_elabel_release();
     return ret;
 }

@@ -88,7 +88,8 @@ extern "C" int32_t elabel_set_run(char *argv[])
     const long control = control_byte_at(argv[3]);
     if (control >= 0) {
         ELABEL_ERR("text for item 0x%x refused: control byte 0x%02x at offset %ld\r\n",
-                   static_cast<unsigned>(id), static_cast<unsigned char>(argv[3][control]), control);
+                   static_cast<unsigned>(id), static_cast<unsigned char>(argv[3][control]),
+                   control);
         std::puts("[elabel_set] error.\r");
         return elabel_finish(-6, false);
     }
