@@ -199,6 +199,7 @@ int E2eTest::start(const std::vector<std::string> &args,
                    const std::map<std::string, std::string> &env)
 {
     const std::string log_path = dir_ + "/log." + std::to_string(++runs_);
+    const std::string err_path = capture_err_ ? dir_ + "/err." + std::to_string(runs_) : "";
     std::map<std::string, std::string> guest = {
         {"LD_LIBRARY_PATH", ELABEL_SIM_DIR},
         {"LD_PRELOAD", ELABEL_SYSLOG_SHIM},
@@ -231,6 +232,13 @@ int E2eTest::start(const std::vector<std::string> &args,
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(pipe_fds[1], STDOUT_FILENO);
+        if (!stdout_path_.empty()) {
+            dup2(open(stdout_path_.c_str(), O_WRONLY | O_CLOEXEC), STDOUT_FILENO);
+        }
+        if (!err_path.empty()) {
+            dup2(open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600),
+                 STDERR_FILENO);
+        }
         const int null_fd = open(stdin_path_.empty() ? "/dev/null" : stdin_path_.c_str(), O_RDONLY);
         dup2(null_fd, STDIN_FILENO);
         if (emulator == nullptr || *emulator == '\0') {
@@ -252,7 +260,7 @@ int E2eTest::start(const std::vector<std::string> &args,
         _exit(127);
     }
     close(pipe_fds[1]);
-    children_[pid] = child{pipe_fds[0], log_path};
+    children_[pid] = child{pipe_fds[0], log_path, err_path};
     return pid;
 }
 
@@ -274,6 +282,9 @@ run_result E2eTest::finish(int pid)
     result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : -1;
     result.signal = WIFSIGNALED(wstatus) ? WTERMSIG(wstatus) : 0;
     result.log = parse_log(read_file(found->second.log_path));
+    if (!found->second.err_path.empty()) {
+        result.err = read_file(found->second.err_path);
+    }
     children_.erase(found);
     return result;
 }

@@ -21,6 +21,7 @@ struct logged {
 
 struct run_result {
     std::string out;
+    std::string err;  // standard error, when the test captures it
     int status = -1;  // exit status, or -1 when the process did not exit normally
     int signal = 0;   // the signal that ended the process, if one did
     std::vector<logged> log;
@@ -51,12 +52,15 @@ protected:
 
     std::string dir_;
     std::string image_path_;
-    std::string stdin_path_;  // the runs' standard input; /dev/null when empty
+    std::string stdin_path_;   // the runs' standard input; /dev/null when empty
+    std::string stdout_path_;  // the runs' standard output instead of the pipe (/dev/full)
+    bool capture_err_ = false;  // standard error into run_result::err, not the test's own
 
 private:
     struct child {
         int out_fd;
         std::string log_path;
+        std::string err_path;
     };
     std::map<int, child> children_;
     int runs_ = 0;

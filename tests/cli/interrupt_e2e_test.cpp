@@ -82,7 +82,7 @@ TEST_F(InterruptE2e, FailedWritePassIsFinishedByTheNextRun)
     expect_restored_by_getall();
 }
 
-TEST_F(InterruptE2e, TerminationSignalWaitsForTheWriteBackThenEndsTheRun)
+TEST_F(InterruptE2e, TerminationSignalWaitsForTheWriteBackAndItsOutcomeLine)
 {
     for (const auto &[name, sig] : {std::pair<const char *, int>{"INT", SIGINT},
                                     {"TERM", SIGTERM},
@@ -91,11 +91,11 @@ TEST_F(InterruptE2e, TerminationSignalWaitsForTheWriteBackThenEndsTheRun)
         const run_result r = run({"set", "0x30", "NEW"}, {{"QUELLIX_SIM_SIGNAL", name},
                                                           {"QUELLIX_SIM_SIGNAL_AFTER_PAGES",
                                                            HALF_WAY}});
-        // The signal ends the run as soon as the write-back gives the mask
-        // back: before the success line, with the label written and no record left.
+        // The signal ends the run once the write-back is done and its outcome
+        // printed: the label written and no record left.
         EXPECT_EQ(sig, r.signal) << name;
-        EXPECT_EQ("", r.out) << name;
-        EXPECT_TRUE(r.log.empty()) << name;
+        EXPECT_EQ("[elabel_set] success.\r\n", r.out) << name;
+        EXPECT_EQ(Strings{"elabel_set_run|elabel_set success."}, r.messages()) << name;
         EXPECT_EQ(wanted, label()) << name;
         EXPECT_FALSE(record_exists()) << name;
     }

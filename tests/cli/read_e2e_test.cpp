@@ -49,16 +49,16 @@ TEST_F(ReadE2e, ArgumentCountsWithoutACommand)
     EXPECT_EQ(0, none.status);
 
     const run_result five = run({"getall", "a", "b", "c"});
-    EXPECT_EQ("", five.out);
-    EXPECT_EQ(0, five.status);
+    EXPECT_EQ(USAGE, five.out);
+    EXPECT_EQ(255, five.status);
 
     const run_result extra = run({"getall", "extra"});
     EXPECT_EQ(USAGE, extra.out);
-    EXPECT_EQ(0, extra.status);
+    EXPECT_EQ(255, extra.status);
 
     const run_result unknown = run({"show"});
     EXPECT_EQ(USAGE, unknown.out);
-    EXPECT_EQ(0, unknown.status);
+    EXPECT_EQ(255, unknown.status);
     EXPECT_TRUE(unknown.log.empty());
 }
 
@@ -156,7 +156,7 @@ TEST_F(ReadE2e, BusyLockShowsNoData)
     ASSERT_TRUE(other.held());
     const run_result r = run({"getall"});
     EXPECT_EQ("Elabel data is NULL\n", r.out);
-    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(248, r.status);
     EXPECT_EQ((Strings{"driver_elabel_init|driver_elabel bus busy.\n",
                        "elabel_main|driver_elabel_init failed.\n"}),
               r.messages());
@@ -183,7 +183,7 @@ TEST_F(ReadE2e, UnreadableDeviceIsNeverWritten)
     put_label(image);
     const run_result r = run({"getall"}, {{"QUELLIX_SIM_FAIL_READ", "all"}});
     EXPECT_EQ("Elabel data is NULL\n", r.out);
-    EXPECT_EQ(0, r.status);
+    EXPECT_EQ(255, r.status);
     EXPECT_EQ("driver_elabel_init|magic_num is 0  not right.\n", r.messages().at(3));
     EXPECT_EQ(image, label());
 

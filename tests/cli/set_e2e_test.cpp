@@ -152,7 +152,7 @@ TEST_F(SetE2e, OnlyTheLow32BitsOfTheIdCount)
 
 TEST_F(SetE2e, TextIsStoredAndShownByteForByte)
 {
-    const std::string text = "a b  %s %n %x \xC3\xA9\xFF\t\\";
+    const std::string text = "a b  %s %n %x \xC3\xA9\xFF\x80~\\";
     const run_result r = run({"set", "0x61", text});
     EXPECT_EQ(SUCCESS, r.out);
     EXPECT_EQ(text, item_text(label(), 0x61));

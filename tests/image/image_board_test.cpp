@@ -180,3 +180,20 @@ TEST_F(ImageTest, RecoverSetsAsideWhatIsNotTheBoardsAndKeepsWhatItCannotCheck)
     EXPECT_EQ(other, label());
     EXPECT_NE(0, access(RECORD_FILE, F_OK));
 }
+
+// A termination signal during program's write-back: the label is written and
+// read back, program says so, then the signal ends the run.
+TEST_F(ImageTest, ProgramSaysTheLabelWasWrittenBeforeAHeldSignalEndsIt)
+{
+    put_device(patterned_device(make_label({{0x30, "old"}})));
+    ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
+    const image_run r = image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL", "TERM"},
+                                                             {"QUELLIX_SIM_SIGNAL_AFTER_PAGES",
+                                                              "80"}});
+    EXPECT_EQ(-1, r.status);
+    EXPECT_EQ("elabel-image: " + path("new.bin") +
+                  ": written to /dev/i2c-8 and read back; a signal that came meanwhile ends "
+                  "the run now\n",
+              r.err);
+    EXPECT_EQ(file("new.bin"), label());
+}

@@ -11,6 +11,7 @@
 #include "elabel_record.h"
 #include "elabel_report.h"
 #include "elabel_retry.h"
+#include "elabel_signals.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
 
@@ -23,6 +24,7 @@ constexpr int32_t NO_LOCK = -8;
 // What program writes and what its write-back found; what recover found.
 const uint8_t *program_label = nullptr;
 elabel_writeback program_wb;
+elabel_held_signals program_signals;  // from taking the lock until program has reported
 elabel_recovery recovered = elabel_recovery::none;
 
 // Reads the label region as stored, under the lock: no check, no repair, no
@@ -69,11 +71,24 @@ int device_error(const char *what, int32_t ret)
 }
 
 // Writes program_label with the store's write-back, which reads it back under
-// the same lock: 0, -1 or NO_LOCK.
+// the same lock: 0, -1 or NO_LOCK. A termination signal that comes once the
+// lock is taken waits until program has said what it did.
 int32_t write_label()
 {
-    return elabel_writeback_run(&program_wb, program_label);
+    int32_t fd = -1;
+    if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
+        return NO_LOCK;
+    }
+    elabel_hold_signals(&program_signals);
+    const int32_t ret = elabel_writeback_run(&program_wb, program_label);
+    elabel_set_unlock(fd);
+    return ret;
 }
+
+// Lets a signal held for program act once its report is out.
+struct program_signals_release {
+    ~program_signals_release() { elabel_release_signals(&program_signals); }
+};
 
 // Settles a pending write-back under the lock: 0, or NO_LOCK.
 int32_t recover_locked()
@@ -186,6 +201,7 @@ int image_program_run(const image_options &opt)
         return IMAGE_INVALID;
     }
     program_label = label;
+    const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
     if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
@@ -196,6 +212,11 @@ int image_program_run(const image_options &opt)
     if (ret != 0) {
         report_difference(path, label, program_wb.back);
         return IMAGE_MISMATCH;
+    }
+    if (elabel_held_signal_pending()) {
+        image_error("%s: written to %s and read back; a signal that came meanwhile ends the run "
+                    "now",
+                    image_file_name(path), ELABEL_I2C_DEV);
     }
     return IMAGE_OK;
 }

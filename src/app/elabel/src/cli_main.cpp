@@ -30,43 +30,68 @@ int32_t run_get(const char *id_text)
     return 0;
 }
 
+// `getall`: the listing; without a label, the load's failure: bus busy or general.
+int32_t run_getall(int32_t loaded)
+{
+    elabel_show_all();
+    if (elabel_data != nullptr) {
+        return 0;
+    }
+    return loaded == -8 ? -8 : -1;
+}
+
+// Every command but set, on the label as loaded; a command line that fits none
+// gets the usage text and fails.
+int32_t run_command(int argc, char *argv[], int32_t loaded)
+{
+    if (argc == 1) {
+        elabel_usage();
+        return 0;
+    }
+    if (argc == 2 && std::strcmp(argv[1], "getall") == 0) {
+        return run_getall(loaded);
+    }
+    if (argc == 3 && std::strcmp(argv[1], "get") == 0) {
+        return run_get(argv[2]);
+    }
+    elabel_usage();
+    return -1;
+}
+
+// --help, -h and --version, answered without touching the bus; false for
+// anything else.
+bool run_option(int argc, char *argv[])
+{
+    if (argc != 2) {
+        return false;
+    }
+    if (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        elabel_usage();
+        return true;
+    }
+    if (std::strcmp(argv[1], "--version") == 0) {
+        std::printf("elabel %s\n", ELABEL_VERSION);
+        return true;
+    }
+    return false;
+}
+
 } // namespace
 
 extern "C" int32_t elabel_main(int argc, char *argv[])
 {
-    const elabel_lock_hold hold(argc == 4 && std::strcmp(argv[1], "set") == 0);
-    if (driver_elabel_init() != 0) {
+    if (run_option(argc, argv)) {
+        return elabel_finish(0, false);
+    }
+    const bool set = argc == 4 && std::strcmp(argv[1], "set") == 0;
+    const elabel_lock_hold hold(set);
+    const int32_t loaded = driver_elabel_init();
+    if (loaded != 0) {
         ELABEL_ERR("driver_elabel_init failed.\n");
     }
-    int32_t ret = 0;
-    switch (argc) {
-    case 1:
-        elabel_usage();
-        break;
-    case 2:
-        if (std::strcmp(argv[1], "getall") == 0) {
-            elabel_show_all();
-        } else {
-            elabel_usage();
-        }
-        break;
-    case 3:
-        if (std::strcmp(argv[1], "get") == 0) {
-            ret = run_get(argv[2]);
-        } else {
-            elabel_usage();
-        }
-        break;
-    case 4:
-        if (std::strcmp(argv[1], "set") == 0) {
-            ret = elabel_set_run(argv);
-        } else {
-            elabel_usage();
-        }
-        break;
-    default:
-        break;
-    }
+    // set finishes its own output: before a signal held during its write-back acts.
+    const int32_t ret =
+        set ? elabel_set_run(argv) : elabel_finish(run_command(argc, argv, loaded), false);
     driver_elabel_release();
     return ret;
 }

@@ -7,6 +7,7 @@
 #include "elabel_cli.h"
 #include "elabel_log.h"
 #include "elabel_retry.h"
+#include "elabel_signals.h"
 
 namespace {
 
@@ -22,6 +23,19 @@ bool all_hex_digits(const char *text)
         }
     }
     return true;
+}
+
+// The offset of the text's first control byte (0x00 to 0x1F, 0x7F), which a
+// terminal would take as a command; -1 when it has none.
+long control_byte_at(const char *text)
+{
+    for (const char *at = text; *at != '\0'; ++at) {
+        const auto byte = static_cast<unsigned char>(*at);
+        if (byte < 0x20 || byte == 0x7F) {
+            return at - text;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -55,7 +69,7 @@ extern "C" int32_t elabel_set_run(char *argv[])
         if (ret != 0) {
             ELABEL_ERR("driver_elabel_init error. ret=%d\r\n", ret);
             std::puts("[elabel_set] elabel init error.\r");
-            return ret;
+            return elabel_finish(ret, false);
         }
     }
 
@@ -68,25 +82,38 @@ extern "C" int32_t elabel_set_run(char *argv[])
         }
         ELABEL_ERR("item_id error. ret=%d item_id=0x%x\r\n", ret, static_cast<unsigned>(id));
         std::puts("[elabel_set] item id error.\r");
-        return ret;
+        return elabel_finish(ret, false);
+    }
+
+    const long control = control_byte_at(argv[3]);
+    if (control >= 0) {
+        ELABEL_ERR("text for item 0x%x refused: control byte 0x%02x at offset %ld\r\n",
+                   static_cast<unsigned>(id), static_cast<unsigned char>(argv[3][control]),
+                   control);
+        std::puts("[elabel_set] error.\r");
+        return elabel_finish(-6, false);
     }
 
     ret = set_data_to_elabel_mem(static_cast<uint8_t>(id & 0xFF), argv[3]);
     if (ret != 0) {
         ELABEL_ERR("driver_elabel_set_data error. ret=%d", ret);
         std::puts("[elabel_set] error.\r");
-        return ret;
+        return elabel_finish(ret, false);
     }
 
+    // A termination signal during the write-back waits until its outcome is out.
+    elabel_held_signals held{};
+    elabel_hold_signals(&held);
     ret = elabel_retry_while_busy(driver_elabel_update, BUSY_TRIES);
     elabel_tell_writeback();
     if (ret != 0) {
         ELABEL_ERR("elabel_update error. ret=%d", ret);
         std::puts("[elabel_update] error.\r");
-        return ret;
+    } else {
+        std::puts("[elabel_set] success.\r");
+        ELABEL_LOG(LOG_INFO, "elabel_set success.");
     }
-
-    std::puts("[elabel_set] success.\r");
-    ELABEL_LOG(LOG_INFO, "elabel_set success.");
-    return 0;
+    ret = elabel_finish(ret, ret == 0);
+    elabel_release_signals(&held);
+    return ret;
 }

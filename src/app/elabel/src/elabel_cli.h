@@ -2,6 +2,7 @@
 #ifndef ELABEL_CLI_H
 #define ELABEL_CLI_H
 
+#include <stdbool.h>
 #include <stdint.h>
 
 #ifdef __cplusplus
@@ -18,8 +19,16 @@ int32_t elabel_show_all(void);
  * without a record. */
 void elabel_tell_writeback(void);
 
-/* `set [id] [data]`: argv[2] is the id text, argv[3] the new text. */
+/* `set [id] [data]`: argv[2] is the id text, argv[3] the new text. Ends with
+ * elabel_finish itself: a termination signal held during its write-back takes
+ * effect only after the outcome is out. */
 int32_t elabel_set_run(char *argv[]);
+
+/* Ends a run's output: says on standard error when the lock file could not be
+ * opened (for a failed run) and when standard output could not be written (with
+ * "the label was written" when label_written). Returns ret, or -1 for a ret of 0
+ * whose output was lost. */
+int32_t elabel_finish(int32_t ret, bool label_written);
 
 /* 0 when text is "0x" or "0X" followed by hexadecimal digits, with *out its value; -1 otherwise. */
 int32_t elabel_parse_item_id(const char *text, int32_t *out);

@@ -1,5 +1,7 @@
 #include <fcntl.h>
 
+#include <cerrno>
+
 #include "elabel_lock.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
@@ -8,6 +10,8 @@ namespace {
 
 constexpr int REQUESTS_PER_PASS = 100;
 constexpr useconds_t PASS_PAUSE_US = 1000;
+
+int last_open_error = 0;
 
 // A write lock or an unlock of the whole file, from its start.
 struct flock whole_file(short type)
@@ -34,6 +38,7 @@ extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
         return fd_out == nullptr ? -1 : elabel_lock_nest(fd_out);
     }
     const int fd = elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    last_open_error = fd < 0 ? errno : 0;  // before the log call can change errno
     if (fd < 0) {
         ELABEL_ERR("elabel_get_lock:open file failed! %s.", ELABEL_LOCK_FILE);
         return -1;
@@ -64,4 +69,9 @@ extern "C" int32_t elabel_set_unlock(int32_t fd)
     (void)elabel_platform.file.fcntl_lock(fd, F_SETLK, &lock);
     elabel_platform.file.close(fd);
     return 0;
+}
+
+int elabel_lock_open_error()
+{
+    return last_open_error;
 }

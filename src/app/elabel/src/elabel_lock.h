@@ -10,6 +10,11 @@
 
 bool elabel_lock_held();
 
+// Why the lock file could not be opened (its errno) when the last attempt to
+// take the lock failed there; 0 when that attempt opened it. A failed lock
+// returns the same code either way; a front end tells the two apart with this.
+int elabel_lock_open_error();
+
 // For elabel_set_lock: takes one more level of the held lock; 0.
 int32_t elabel_lock_nest(int32_t *fd_out);
 // For elabel_set_lock: the lock file was just locked on `fd`; 0.

@@ -24,3 +24,17 @@ void elabel_release_signals(const elabel_held_signals *held)
         (void)pthread_sigmask(SIG_SETMASK, &held->saved, nullptr);
     }
 }
+
+bool elabel_held_signal_pending()
+{
+    sigset_t pending;
+    if (sigpending(&pending) != 0) {
+        return false;
+    }
+    for (int sig : ENDING_SIGNALS) {
+        if (sigismember(&pending, sig) == 1) {
+            return true;
+        }
+    }
+    return false;
+}

@@ -14,5 +14,7 @@ struct elabel_held_signals {
 
 void elabel_hold_signals(elabel_held_signals *held);
 void elabel_release_signals(const elabel_held_signals *held);
+// True when one of those signals is held now and waits to take effect.
+bool elabel_held_signal_pending();
 
 #endif

@@ -1,0 +1,48 @@
+// The end of a run: what standard error must add to the result before the
+// process exits.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "elabel_cli.h"
+#include "elabel_lock.h"
+
+namespace {
+
+// A lock file that cannot be opened makes a load report the bus busy, as a
+// lock held by another run does; only this line tells the two apart.
+void report_lock_file()
+{
+    const int err = elabel_lock_open_error();
+    if (err != 0) {
+        std::fprintf(stderr, "elabel: cannot open the lock file %s: %s\n", ELABEL_LOCK_FILE,
+                      std::strerror(err));
+    }
+}
+
+// Flushes standard output; false when it or an earlier write failed, with
+// *err the reason when the flush knows it.
+bool output_written(int *err)
+{
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0;
+    *err = flushed ? 0 : errno;
+    return flushed && std::ferror(stdout) == 0;
+}
+
+} // namespace
+
+extern "C" int32_t elabel_finish(int32_t ret, bool label_written)
+{
+    if (ret != 0) {
+        report_lock_file();
+    }
+    int err = 0;
+    if (output_written(&err)) {
+        return ret;
+    }
+    std::fprintf(stderr, "elabel: cannot write standard output%s%s%s\n", err != 0 ? ": " : "",
+                 err != 0 ? std::strerror(err) : "",
+                 label_written ? "; the label was written" : "");
+    return ret != 0 ? ret : -1;
+}
