@@ -4,6 +4,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 #include "harness.h"
@@ -307,4 +309,49 @@ TEST_F(SetE2e, ConcurrentSetsNeverInterleave)
     const auto image = label();
     EXPECT_EQ("", label_problems(image));
     EXPECT_EQ(0, run({"getall"}).status);
+}
+
+class RepairE2e : public E2eTest {
+protected:
+    void SetUp() override
+    {
+        E2eTest::SetUp();
+        capture_err_ = true;
+    }
+};
+
+// A set over a damaged item keeps the label as it was before storing the
+// item's default, and names both on standard error; a write-back it could not
+// read back says what is known.
+TEST_F(RepairE2e, SetKeepsTheDamagedLabelAndSaysWhatItCouldNotCheck)
+{
+    std::vector<uint8_t> damaged = make_label({{0x12, "CS0001"}, {0x30, "ACME"}});
+    const size_t text = 84 + 4;  // chassis_serial_num's text: "cS0001", checksum of "CS0001"
+    ASSERT_EQ('C', damaged[text]);
+    damaged[text] ^= 0x20;
+    put_label(damaged);
+    const run_result r = run({"set", "0x31", "NAME"});
+    EXPECT_EQ(SUCCESS, r.out);
+    EXPECT_EQ(0, r.status);
+    const std::string said = "elabel: item 0x12 (chassis_serial_num) failed its check and is stored "
+                             "as its default; the label as it was is kept in ";
+    ASSERT_EQ(0u, r.err.find(said)) << r.err;
+    const std::string kept = r.err.substr(said.size(), r.err.find('\n') - said.size());
+    EXPECT_EQ(0u, kept.rfind("/var/lib/elabel/kept-label-", 0)) << kept;
+    std::ifstream in(kept, std::ios::binary);
+    EXPECT_EQ(damaged, std::vector<uint8_t>(std::istreambuf_iterator<char>(in),
+                                            std::istreambuf_iterator<char>()));
+    EXPECT_EQ("", item_text(label(), 0x12));
+    EXPECT_EQ("NAME", item_text(label(), 0x31));
+
+    // Reads 1 and 2 are the load's; the read-back's three tries fail.
+    const run_result unread = run({"set", "0x30", "NEW"}, {{"QUELLIX_SIM_FAIL_READ", "3,4,5"}});
+    EXPECT_EQ(UPDATE_ERROR, unread.out);
+    EXPECT_EQ(255, unread.status);
+    EXPECT_EQ(std::string("elabel: the label was written but could not be read back; the "
+                          "pending-write record ") +
+                  RECORD_FILE + " stays and the next run checks it\n",
+              unread.err);
+    EXPECT_EQ("[elabel_data] NEW\r\n", run({"get", "30"}).out);
+    EXPECT_NE(0, access(RECORD_FILE, F_OK));
 }
