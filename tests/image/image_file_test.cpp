@@ -209,6 +209,8 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         {{"build", "-o", out, "0x=x"}, 2, "build: '0x' names no item"},
         {{"build", "-o", out, "130=x"}, 2, "build: '130' names no item"},  // elabel keeps 0x30
         {{"build", "-o", out, "prd_manufacturer=x"}, 2, "'prd_manufacturer' names no item"},
+        {{"build", "-o", out, "prd=x"}, 2, "build: 'prd' names no item"},
+        {{"build", "-o", out, "=x"}, 2, "build: '' names no item"},
         {{"build", "-o", out, "30"}, 2, "'30' is not ID=TEXT"},
         {{"build", "-o", out, "30=a", "prd_manufacture=b"}, 2, "item 0x30 (prd_manufacture) given twice"},
         {{"build", "-o", out, "31=SN\r"}, 2, "item 0x31 (prd_name): control byte 0x0d at byte 2 of the text"},

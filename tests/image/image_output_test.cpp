@@ -1,9 +1,13 @@
 // Output paths, JSON documents read back, diff, one item and several files.
 #include "image_fixture.h"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include <fstream>
 
@@ -73,6 +77,21 @@ TEST_F(ImageTest, OutputReplacesOnlyARegularFileAndKeepsItsModeAndOwner)
         }
     }
     umask(mask);
+    // A write error (the file size limit, its signal ignored) removes the temporary.
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const rlimit limit{1024, 1024};
+        signal(SIGXFSZ, SIG_IGN);
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const image_run r = image({"build", "-o", path("new.bin"), "31=x"});
+        _exit(r.status == 2 && r.err.find(": File too large; nothing written") != std::string::npos
+                  ? 0
+                  : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(label, file("new.bin"));
     std::vector<std::string> left = {"dir", "fifo", "link.bin", "new.bin", "old.bin"};
     if (device) {
         left.insert(left.begin() + 4, "null");
@@ -118,6 +137,7 @@ TEST_F(ImageTest, JsonDocumentsThatCannotBuildALabelAreRefused)
         {"{\"items\": []} x", "not a JSON document"},
         {"[]", "the document is not a JSON object"},
         {"{\"version\": 2, \"items\": []}", "\"version\" is not 1"},
+        {"{\"version\": 0, \"items\": []}", "\"version\" is not 1"},
         {"{\"format\": \"other\", \"items\": []}", "\"format\" is not \"elabel-label\""},
         {"{\"item\": []}", "no \"items\" array"},
         {"{\"items\": [{\"name\": \"prd_name\", \"id\": 48, \"text\": \"x\"}]}",
@@ -157,6 +177,9 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
     put_file("stale.bin", stale);
     damaged[3] = 0;
     put_file("two.bin", damaged);
+    auto magic = good;
+    magic[0] = 0x43;
+    put_file("magic.bin", magic);
     put_label(good);
     const struct {
         std::vector<std::string> args;
@@ -172,6 +195,7 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
          "0x31  prd_name            \"name\"  \"Name\" (checksum-mismatch)\n", ""},
         {{"diff", path("stale.bin"), "board"}, {}, 1,
          "0x30  prd_manufacture     \"ACME\"  \"ACME\"  (stored bytes after the text differ)\n", ""},
+        {{"diff", path("a.bin"), path("magic.bin")}, {}, 1, "magic  0x454c4142  0x454c4143\n", ""},
         {{"diff", "board", path("none.bin")}, {}, 2, "", "none.bin: No such file or directory"},
         {{"diff", path("a.bin"), "board"}, {{"QUELLIX_SIM_FAIL_READ", "all"}}, 3, "",
          "reading /dev/i2c-8 failed: the transfer failed; the system log has the details"},

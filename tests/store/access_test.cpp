@@ -217,3 +217,30 @@ TEST_F(UpdateTest, NoImageIsRefusedSilently)
     EXPECT_TRUE(g.log.empty());
     EXPECT_EQ(0, g.writes);
 }
+
+using RawTransferTest = StoreTest;
+
+// The exported transfers never reach past the label region.
+TEST_F(RawTransferTest, LengthBeyondTheLabelOrNoBufferIsRefused)
+{
+    std::vector<uint8_t> buffer(8000, 0x5A);
+    const struct {
+        uint8_t *buffer;
+        uint32_t length;
+    } cases[] = {{buffer.data(), ELABEL_DATA_LEN + 1}, {buffer.data(), 8000}, {nullptr, 16}};
+    for (const auto &c : cases) {
+        g.log.clear();
+        EXPECT_EQ(1, driver_flash_readElectronicLabel(c.buffer, c.length));
+        EXPECT_EQ(-1, driver_flash_writElectronicLabel(c.buffer, c.length));
+        const std::string why = "] argument invalid: no buffer, or length " +
+                                std::to_string(c.length) + " beyond the label's 2360 bytes.\n";
+        const std::string read = "driver_flash_readElectronicLabel";
+        const std::string write = "driver_flash_writElectronicLabel";
+        EXPECT_EQ((Strings{read + "|[" + read + why, write + "|[" + write + why}), messages());
+    }
+    EXPECT_EQ(0, g.reads + g.writes);
+    EXPECT_EQ(0, driver_flash_readElectronicLabel(buffer.data(), ELABEL_DATA_LEN));
+    EXPECT_EQ(0, driver_flash_writElectronicLabel(buffer.data(), ELABEL_DATA_LEN));
+    EXPECT_EQ(std::vector<uint8_t>(buffer.begin(), buffer.begin() + ELABEL_DATA_LEN),
+              fake::label());
+}

@@ -103,6 +103,7 @@ int32_t i2c_write(const char *device, int8_t address, uint64_t offset, uint8_t *
 {
     ++g.writes;
     g.writes_held_signals.push_back(termination_signals_held());
+    pthread_sigmask(SIG_BLOCK, nullptr, &g.last_write_mask);
     check_fixed_values("write", device, address, offset, length);
     if (g.fail_writes.count(g.writes) != 0) {
         return -EIO;

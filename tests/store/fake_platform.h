@@ -12,6 +12,8 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
+#include <csignal>
+
 #include "elabel.h"
 
 namespace fake {
@@ -79,6 +81,7 @@ struct state {
     int pages = 0;
     // For each write call: whether the termination signals were held.
     std::vector<bool> writes_held_signals;
+    sigset_t last_write_mask{};  // the signal mask of the last write call
 };
 
 extern state g;

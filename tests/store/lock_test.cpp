@@ -173,3 +173,18 @@ TEST_F(LockTest, LockNestsSoThatAProgramHoldsItFromLoadToWriteBack)
     EXPECT_TRUE(holder().locked());
     EXPECT_EQ(-1, fcntl(fd, F_GETFD));  // only the outermost unlock closes the file
 }
+
+TEST_F(LockTest, ChildOfTheHolderDoesNotGetTheLock)
+{
+    int32_t fd = -1;
+    ASSERT_EQ(0, elabel_set_lock(&fd, 1));
+    const pid_t pid = fork();
+    if (pid == 0) {
+        int32_t child_fd = -1;
+        _exit(elabel_set_lock(&child_fd, 1) == -1 ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    EXPECT_EQ(0, status);  // the record lock is the parent's alone
+    EXPECT_EQ(0, elabel_set_unlock(fd));
+}

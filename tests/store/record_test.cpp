@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fstream>
@@ -198,6 +199,9 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     // The erase pass cut: zeros, a page half erased, the old label's rest.
     Bytes cut_erase = OLD_LABEL;
     std::fill(cut_erase.begin(), cut_erase.begin() + 600, 0);
+    // Two torn pages, which no single cut leaves (two pages of 32 bytes, not one of 64).
+    Bytes two_torn = prefix_then_zeros(NEW_LABEL, torn_at);
+    std::fill(two_torn.begin() + torn_at, two_torn.begin() + torn_at + 64, 0xFF);
     // The old label with zeros written over its tail by other means.
     Bytes zero_tail = OLD_LABEL;
     std::fill(zero_tail.begin() + 2100, zero_tail.end(), 0);
@@ -219,6 +223,7 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
         {"an erase pass cut", cut_erase, NEW_LABEL, restored()},
         {"a write pass cut inside a page's write cycle, where the label still looks valid",
          torn_page, NEW_LABEL, restored()},
+        {"two torn pages", two_torn, two_torn, set_aside(foreign)},
         {"an item that fails its check", bad_item, bad_item, set_aside(foreign)},
         {"another valid label", third, third, set_aside(foreign)},
         {"the old label with another tail", zero_tail, zero_tail, set_aside(foreign)},
@@ -396,6 +401,26 @@ TEST_F(RecordTest, RecordThatCannotBeStoredIsLoggedAndTheWriteBackGoesAhead)
     EXPECT_EQ(LOG_ERR, g.log.at(0).priority);
 }
 
+// A stale temporary removed before the exclusive create, the temporary synced
+// before its rename, the directory synced after it; a failed store leaves no temporary.
+TEST_F(RecordTest, StoreCallsAtTheSeam)
+{
+    ASSERT_EQ(0, mkdir(g.record_dir.c_str(), 0700));
+    const std::string temp = fake::record_path() + ".tmp";
+    std::ofstream(temp).put('x');  // left by a store that was cut
+    g.file_calls.clear();
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
+    EXPECT_EQ((Strings{"mkdir", "unlink", "open", "write", "fsync", "close", "rename", "open",
+                       "fsync", "close"}),
+              g.file_calls);
+    for (const char *call : {"write", "fsync", "rename"}) {
+        g.file_faults = {{call, EIO}};
+        EXPECT_EQ(-1, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), true)) << call;
+        g.file_faults.clear();
+        EXPECT_NE(0, access(temp.c_str(), F_OK)) << call;
+    }
+}
+
 TEST_F(RecordTest, RecordThatCannotBeStoredTakesAnOlderOneAway)
 {
     ASSERT_EQ(0, driver_elabel_init());
@@ -447,6 +472,7 @@ TEST_F(RecordTest, CallersSignalMaskComesBackOnEveryPath)
         g.writes_held_signals.clear();
         (void)driver_elabel_update();
         EXPECT_TRUE(mask_is_callers()) << p.what;
+        EXPECT_TRUE(g.writes == 0 || sigismember(&g.last_write_mask, SIGUSR1) == 1) << p.what;
         EXPECT_EQ(std::vector<bool>(static_cast<size_t>(g.writes), true), g.writes_held_signals)
             << p.what;
         g.lock_busy = false;

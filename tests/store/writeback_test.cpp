@@ -1,6 +1,9 @@
 // A write-back reports what the device holds after it, and leaves a record
 // only where the device may hold a state that a later load must finish.
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -244,18 +247,38 @@ TEST_F(WriteBackTest, PendingRecordIsSettledBeforeTheNextWriteBack)
 }
 
 // What is not a regular file at the record's path is no record: it never
-// blocks or stops a load.
+// blocks or stops a load, and a link to a valid record is not followed.
 TEST_F(WriteBackTest, RecordPathThatIsNoFileIsDiscarded)
 {
-    ASSERT_EQ(0, mkdir(g.record_dir.c_str(), 0700));
     const std::string path = fake::record_path();
-    for (const char *kind : {"symlink", "fifo"}) {
-        ASSERT_EQ(0, std::string(kind) == "fifo" ? mkfifo(path.c_str(), 0600)
-                                                  : symlink("/etc/hostname", path.c_str()));
-        g.log.clear();
-        EXPECT_EQ(0, driver_elabel_init()) << kind;
-        EXPECT_TRUE(logged("discarded")) << kind;
-        EXPECT_FALSE(fake::record_exists()) << kind;
+    const std::string valid = path + ".elsewhere";
+    ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
+    ASSERT_EQ(0, rename(path.c_str(), valid.c_str()));
+    // That record's write pass cut after page 19: a restore would finish it.
+    Bytes cut = NEW_LABEL;
+    std::fill(cut.begin() + 19 * 32, cut.end(), 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::strncpy(addr.sun_path, path.c_str(), sizeof(addr.sun_path) - 1);
+    for (const std::string kind : {"symlink", "fifo", "socket"}) {
+        const int sock = socket(AF_UNIX, SOCK_STREAM, 0);
+        const auto *at = reinterpret_cast<const sockaddr *>(&addr);
+        ASSERT_EQ(0, kind == "symlink" ? symlink(valid.c_str(), path.c_str())
+                     : kind == "fifo"  ? mkfifo(path.c_str(), 0600)
+                                       : bind(sock, at, sizeof(addr)));
+        close(sock);
+        fake::put_label(cut);
+        // In a child that an alarm ends, should the load block on the FIFO.
+        fake::run_cut_short(-1, [] {
+            alarm(10);
+            g.log.clear();
+            if (driver_elabel_init() != 0 || !logged("discarded")) {
+                _exit(3);
+            }
+        });
+        EXPECT_EQ(cut, fake::label()) << kind;
+        struct stat st {};
+        EXPECT_NE(0, lstat(path.c_str(), &st)) << kind;
     }
 }
 

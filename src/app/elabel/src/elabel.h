@@ -75,7 +75,10 @@ int32_t driver_elabel_set_default(void);              /* 0; 1 */
 int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries);  /* 0; -1 */
 int32_t elabel_set_unlock(int32_t fd);                     /* 0; -1 */
 
-/* Raw EEPROM transfers of the label region */
+/* Raw EEPROM transfers of the label region, at most ELABEL_DATA_LEN bytes from
+ * its start (a longer length or no buffer is refused and logged). They take no
+ * lock, keep no pending-write record and do not read back: a program changes
+ * the label with the item writes and driver_elabel_update. */
 int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length);  /* 0; 1 */
 int32_t driver_flash_eraseElectronicLabel(void);                             /* 0; -1 */
 int32_t driver_flash_writElectronicLabel(uint8_t *buffer, uint32_t length);  /* 0; -1 */

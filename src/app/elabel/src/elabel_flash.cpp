@@ -20,10 +20,23 @@ int32_t write_label(uint8_t *buffer, uint32_t length)
                                      length);
 }
 
+// A transfer stays inside the label region: a longer one would reach the
+// EEPROM's other contents (or wrap round to its start).
+bool fits_label(const uint8_t *buffer, uint32_t length)
+{
+    return buffer != nullptr && length <= ELABEL_DATA_LEN;
+}
+
 } // namespace
 
 extern "C" int32_t driver_flash_readElectronicLabel(uint8_t *buffer, uint32_t length)
 {
+    if (!fits_label(buffer, length)) {
+        ELABEL_ERR("[driver_flash_readElectronicLabel] argument invalid: no buffer, or length "
+                   "%u beyond the label's %d bytes.\n",
+                   length, ELABEL_DATA_LEN);
+        return 1;
+    }
     if (elabel_platform.bus.read(ELABEL_I2C_DEV, EEPROM_ADDRESS, ELABEL_FLASH_OFFSET, buffer,
                                  length) < 0) {
         ELABEL_ERR("[driver_flash_readElectronicLabel] i2c_read_data error.\n");
@@ -48,6 +61,12 @@ extern "C" int32_t driver_flash_eraseElectronicLabel(void)
 
 extern "C" int32_t driver_flash_writElectronicLabel(uint8_t *buffer, uint32_t length)
 {
+    if (!fits_label(buffer, length)) {
+        ELABEL_ERR("[driver_flash_writElectronicLabel] argument invalid: no buffer, or length "
+                   "%u beyond the label's %d bytes.\n",
+                   length, ELABEL_DATA_LEN);
+        return -1;
+    }
     for (int attempt = 0; attempt < WRITE_TRIES; ++attempt) {
         if (write_label(buffer, length) >= 0) {
             return 0;

@@ -122,14 +122,22 @@ int make_dir(const char *dir)
     return ok_or_errno(elabel_sync_parent(dir)) ? 0 : -1;
 }
 
-// The steps of storing; on failure `*step` names the one that failed.
-int write_record(const record_paths &paths, const uint8_t *record, const char **step)
+// The steps of storing, and their names for the messages.
+enum class store_step { mkdir, create, write, fsync, close, rename, sync_dir };
+constexpr const char *STEP_NAMES[] = {"mkdir", "create", "write",          "fsync",
+                                      "close", "rename", "fsync directory"};
+static_assert(sizeof(STEP_NAMES) / sizeof(STEP_NAMES[0]) ==
+                  static_cast<size_t>(store_step::sync_dir) + 1,
+              "a name for every step");
+
+// Stores the record; on failure `*step` is the step that failed.
+int write_record(const record_paths &paths, const uint8_t *record, store_step *step)
 {
-    *step = "mkdir";
+    *step = store_step::mkdir;
     if (make_dir(elabel_platform.record_dir) != 0) {
         return -1;
     }
-    *step = "create";
+    *step = store_step::create;
     (void)elabel_platform.file.unlink(paths.temp);
     const int fd = elabel_platform.file.open(
         paths.temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
@@ -138,26 +146,26 @@ int write_record(const record_paths &paths, const uint8_t *record, const char **
     }
     bool ok = true;
     if (!ok_or_errno(elabel_write_all(fd, record, ELABEL_RECORD_LEN))) {
-        *step = "write";
+        *step = store_step::write;
         ok = false;
     } else if (elabel_platform.file.fsync(fd) != 0) {
-        *step = "fsync";
+        *step = store_step::fsync;
         ok = false;
     }
     const int saved = errno;
     if (elabel_platform.file.close(fd) != 0 && ok) {
-        *step = "close";
+        *step = store_step::close;
         return -1;
     }
     errno = saved;
     if (!ok) {
         return -1;
     }
-    *step = "rename";
+    *step = store_step::rename;
     if (elabel_platform.file.rename(paths.temp, paths.record) != 0) {
         return -1;
     }
-    *step = "fsync directory";
+    *step = store_step::sync_dir;
     return ok_or_errno(elabel_sync_parent(paths.record)) ? 0 : -1;
 }
 
@@ -193,12 +201,12 @@ int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool 
     }
     static uint8_t record[ELABEL_RECORD_LEN];
     encode(record, image, replaced, restore);
-    const char *step = "";
+    store_step step = store_step::mkdir;
     if (write_record(paths, record, &step) == 0) {
         return 0;
     }
     const int err = errno;
-    if (std::strcmp(step, "fsync directory") == 0) {
+    if (step == store_step::sync_dir) {
         ELABEL_ERR("pending-write record %s stored, directory not synced (%s); a power loss "
                    "may lose it\n",
                    paths.record, std::strerror(err));
@@ -207,13 +215,13 @@ int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool 
     (void)elabel_platform.file.unlink(paths.temp);
     if (restore) {
         ELABEL_ERR("pending-write record %s not updated for the restore (%s: %s)\n",
-                   paths.record, step, std::strerror(err));
+                   paths.record, STEP_NAMES[static_cast<size_t>(step)], std::strerror(err));
         errno = err;
         return -1;
     }
     (void)elabel_platform.file.unlink(paths.record);
     ELABEL_ERR("pending-write record %s not stored (%s: %s); writing back without it\n",
-               paths.record, step, std::strerror(err));
+               paths.record, STEP_NAMES[static_cast<size_t>(step)], std::strerror(err));
     errno = err;
     return -1;
 }
@@ -262,7 +270,8 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
     if (!make_paths(&paths)) {
         return elabel_record_state::none;
     }
-    // Never blocks on a FIFO; what is not a regular file is no record.
+    // Never blocks on a FIFO; what is not a regular file is no record: a link
+    // fails with ELOOP, a socket or a device without a driver with ENXIO.
     const int fd = elabel_platform.file.open(
         paths.record, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
     if (fd < 0) {
@@ -270,7 +279,8 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
             return elabel_record_state::none;
         }
         *why = std::strerror(errno);
-        return errno == ELOOP ? elabel_record_state::damaged : elabel_record_state::unreadable;
+        return errno == ELOOP || errno == ENXIO ? elabel_record_state::damaged
+                                                : elabel_record_state::unreadable;
     }
     // One byte more than a record, so that a longer file shows.
     static uint8_t record[ELABEL_RECORD_LEN + 1];
