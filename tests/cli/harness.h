@@ -52,6 +52,7 @@ protected:
     std::string dir_;
     std::string image_path_;
     std::string stdin_path_;  // the runs' standard input; /dev/null when empty
+    std::string program_;     // the binary the runs start; the one under test when empty
 
 private:
     struct child {
