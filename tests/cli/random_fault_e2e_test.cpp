@@ -7,6 +7,7 @@
 #include <sys/mount.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -142,7 +143,12 @@ protected:
         for (char &c : said) {
             c = c == '\n' || c == '\r' ? ' ' : c;
         }
-        return {r.signal == 0 && r.status == 0, said.substr(0, 300)};
+        // Only the injected signals may end a run, and no sanitizer may object.
+        const bool crashed = (r.signal != 0 && r.signal != SIGKILL && r.signal != SIGINT &&
+                              r.signal != SIGTERM && r.signal != SIGHUP) ||
+                             said.find("Sanitizer") != std::string::npos ||
+                             said.find("runtime error") != std::string::npos;
+        return {r.signal == 0 && r.status == 0, (crashed ? "crashed: " : "") + said.substr(0, 300)};
     }
 
     // A random command; `args` gets its arguments. The last one of a run is
@@ -241,6 +247,9 @@ protected:
                 return "cannot remount " + record_parent() + " writable";
             }
             history += " -> " + ran.second;
+            if (ran.second.rfind("crashed", 0) == 0) {
+                return "step " + std::to_string(step) + ": " + ran.second + "\nhistory:" + history;
+            }
             std::set<texts> next;
             for (const texts &label : possible) {
                 next.insert(after(want, label));
