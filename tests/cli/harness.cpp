@@ -221,7 +221,7 @@ int E2eTest::start(const std::vector<std::string> &args,
             argv.push_back(name + "=" + value);
         }
     }
-    argv.push_back(ELABEL_BIN);
+    argv.push_back(program_.empty() ? ELABEL_BIN : program_);
     argv.insert(argv.end(), args.begin(), args.end());
 
     int pipe_fds[2];

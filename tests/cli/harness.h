@@ -55,6 +55,7 @@ protected:
     std::string stdin_path_;   // the runs' standard input; /dev/null when empty
     std::string stdout_path_;  // the runs' standard output instead of the pipe (/dev/full)
     bool capture_err_ = false;  // standard error into run_result::err, not the test's own
+    std::string program_;      // the binary the runs start; the one under test when empty
 
 private:
     struct child {

@@ -4,6 +4,7 @@
 #include "sim_api_fixture.h"
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <fstream>
 #include <sys/file.h>
@@ -130,6 +131,28 @@ TEST_F(SimApi, FailReadFailsTheListedCallsOnly)
         }
     });
     EXPECT_EQ((std::vector<int64_t>{0, 0, 9, -EIO, 0x11, -EIO, 0x11, 0, 9}), got);
+}
+
+// A cut that tears its page keeps only the page's first bytes; reads fail once
+// the process has written a page. (SIGINT, ignored, stands in for the cut.)
+TEST_F(SimApi, TornPageAndReadsFailingOnceWritingBegan)
+{
+    const auto got = in_child(with_image({{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "2"},
+                                          {"QUELLIX_SIM_SIGNAL", "INT"},
+                                          {"QUELLIX_SIM_TORN_BYTES", "5"},
+                                          {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "1"}}),
+                              [](reporter &report) {
+                                  std::signal(SIGINT, SIG_IGN);
+                                  std::vector<uint8_t> buffer(96);
+                                  report(get(512, &buffer));
+                                  report(set(512, pattern(96, 1)));
+                                  report(get(512, &buffer));
+                              });
+    EXPECT_EQ((std::vector<int64_t>{0, 0, -EIO}), got);
+    auto torn = pattern(96, 1);
+    std::fill(torn.begin() + 32 + 5, torn.begin() + 64, 0xFF);
+    const auto bytes = image_bytes();
+    EXPECT_EQ(torn, std::vector<uint8_t>(bytes.begin() + 512, bytes.begin() + 608));
 }
 
 TEST_F(SimApi, FailedCallDoesNotTouchTheChip)

@@ -25,6 +25,8 @@ protected:
     scoped_env stats{"QUELLIX_SIM_STATS", nullptr};
     scoped_env stuck{"QUELLIX_SIM_STUCK_BYTE", nullptr};
     scoped_env protect{"QUELLIX_SIM_WRITE_PROTECT", nullptr};
+    scoped_env torn{"QUELLIX_SIM_TORN_BYTES", nullptr};
+    scoped_env fail_after_write{"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", nullptr};
     sim_env env{};
 };
 
@@ -42,6 +44,8 @@ TEST_F(SimEnv, Defaults)
     EXPECT_EQ(nullptr, env.fail_read);
     EXPECT_EQ(CHIP24_SIZE, env.stuck_byte);
     EXPECT_EQ(chip24_protect::none, env.write_protect);
+    EXPECT_EQ(CHIP24_PAGE, env.torn_bytes);
+    EXPECT_FALSE(env.fail_read_after_write);
 }
 
 TEST_F(SimEnv, BusModelSettings)
@@ -52,8 +56,12 @@ TEST_F(SimEnv, BusModelSettings)
     scoped_env d{"QUELLIX_SIM_MAX_MSG", "64"};
     scoped_env e{"QUELLIX_SIM_SHORT_COUNT", "1"};
     scoped_env f{"QUELLIX_SIM_STUCK_BYTE", "612"};
+    scoped_env g{"QUELLIX_SIM_TORN_BYTES", "0"};
+    scoped_env h{"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "1"};
     ASSERT_EQ(0, sim_env_load(&env));
     EXPECT_EQ(612u, env.stuck_byte);
+    EXPECT_EQ(0u, env.torn_bytes);
+    EXPECT_TRUE(env.fail_read_after_write);
     EXPECT_EQ(400000u, env.bus_hz);
     EXPECT_EQ(10000000u, env.write_cycle_ns);
     EXPECT_EQ(0u, env.adapter.funcs & I2C_FUNC_I2C);
@@ -79,7 +87,8 @@ TEST_F(SimEnv, MalformedValuesAreRefused)
         {"QUELLIX_SIM_FAIL_READ", "2,"},       {"QUELLIX_SIM_FAIL_WRITE", "x"},
         {"QUELLIX_SIM_FAIL_WRITE", " 1"},      {"QUELLIX_SIM_STALL_AFTER_READ", "1"},
         {"QUELLIX_SIM_STUCK_BYTE", "8192"},    {"QUELLIX_SIM_WRITE_PROTECT", "on"},
-        {"QUELLIX_SIM_WRITE_PROTECT", "NACK"},
+        {"QUELLIX_SIM_WRITE_PROTECT", "NACK"}, {"QUELLIX_SIM_TORN_BYTES", "32"},
+        {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "2"},
     };
     for (const auto &c : cases) {
         scoped_env bad{c[0], c[1]};

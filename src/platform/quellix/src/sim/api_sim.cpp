@@ -63,6 +63,10 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     chip24_init(chip, env->write_cycle_ns);
     chip->stuck = env->stuck_byte;
     chip->protect = env->write_protect;
+    if (env->torn_bytes < CHIP24_PAGE && env->signal_after_pages > g_page_writes) {
+        chip->torn_cycle = env->signal_after_pages - g_page_writes;
+        chip->torn_from = env->torn_bytes;
+    }
     sim_bus_init(bus, chip, &env->adapter, env->bus_hz);
     int r = sim_image_open(env->image, &fd, chip->mem, &created);
     if (r) {
@@ -118,7 +122,8 @@ int32_t call_chip(bool write, const char *device, int8_t address, uint64_t offse
     static chip24 chip;
     static sim_bus bus;
     const sim_bus *ran = nullptr;
-    if (sim_env_lists(write ? env.fail_write : env.fail_read, number)) {
+    const bool fails_after_write = !write && env.fail_read_after_write && g_page_writes != 0;
+    if (fails_after_write || sim_env_lists(write ? env.fail_write : env.fail_read, number)) {
         r = -EIO;
     } else {
         r = qx_check_args(device, buffer, offset, length);

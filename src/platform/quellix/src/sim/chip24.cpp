@@ -27,6 +27,7 @@ uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
         return 2;
     }
     const bool store = chip->protect == chip24_protect::none;
+    const bool torn = chip->torn_cycle == chip->page_writes + 1;
     const uint32_t page = start - start % CHIP24_PAGE;
     uint32_t column = start % CHIP24_PAGE;
     if (column + data > CHIP24_PAGE) {
@@ -37,7 +38,7 @@ uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
     }
     for (uint32_t i = 0; i < data; ++i) {
         if (store && page + column != chip->stuck) {
-            chip->mem[page + column] = bytes[2 + i];
+            chip->mem[page + column] = torn && i >= chip->torn_from ? 0xFF : bytes[2 + i];
         }
         column = (column + 1) % CHIP24_PAGE;
     }

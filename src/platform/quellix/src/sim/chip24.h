@@ -24,6 +24,8 @@ struct chip24 {
     bool never_ack;     // a chip that stays busy forever
     uint32_t stuck;     // a worn cell that keeps its value when written (CHIP24_SIZE: none)
     chip24_protect protect;
+    uint32_t torn_cycle; // the write cycle (counted as page_writes) that power loss tears; 0: none
+    uint32_t torn_from;  // its data bytes from this one on are left erased (0xFF)
     // What tests and the statistics look at.
     uint32_t page_writes; // write cycles started
     uint32_t wraps;       // writes that ran past their page end and wrapped onto its start

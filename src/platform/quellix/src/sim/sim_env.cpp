@@ -132,6 +132,8 @@ int sim_env_load(sim_env *env)
     uint64_t signal_after = 0;
     int sig = 0;
     uint64_t stuck = 0;
+    uint64_t torn = 0;
+    uint64_t fail_after_write = 0;
     sim_adapter adapter{};
     chip24_protect protect = chip24_protect::none;
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
@@ -139,6 +141,8 @@ int sim_env_load(sim_env *env)
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
         !number_env("QUELLIX_SIM_SIGNAL_AFTER_PAGES", 0, 0, UINT32_MAX, &signal_after) ||
         !number_env("QUELLIX_SIM_STUCK_BYTE", CHIP24_SIZE, 0, CHIP24_SIZE - 1, &stuck) ||
+        !number_env("QUELLIX_SIM_TORN_BYTES", CHIP24_PAGE, 0, CHIP24_PAGE - 1, &torn) ||
+        !number_env("QUELLIX_SIM_FAIL_READ_AFTER_WRITE", 0, 0, 1, &fail_after_write) ||
         !signal_env(&sig) || !adapter_env(&adapter) || !protect_env(&protect)) {
         return -EINVAL;
     }
@@ -159,6 +163,8 @@ int sim_env_load(sim_env *env)
                    env_or("QUELLIX_SIM_STATS", nullptr),
                    static_cast<uint32_t>(signal_after),
                    sig,
+                   static_cast<uint32_t>(torn),
+                   fail_after_write != 0,
                    static_cast<uint32_t>(stuck),
                    protect};
     return 0;

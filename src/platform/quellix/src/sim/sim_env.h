@@ -14,6 +14,12 @@
 //   QUELLIX_SIM_SIGNAL_AFTER_PAGES  N: after this process's Nth page write, store
 //                                the image file and send QUELLIX_SIM_SIGNAL to itself
 //   QUELLIX_SIM_SIGNAL           KILL (default), INT, TERM, HUP, QUIT or TSTP
+//   QUELLIX_SIM_TORN_BYTES       N (0..31): the page write at QUELLIX_SIM_SIGNAL_AFTER_PAGES
+//                                is torn, as power lost part-way through its write cycle
+//                                leaves it: its first N data bytes are stored, the rest
+//                                of the bytes it writes read 0xFF (erased, not programmed)
+//   QUELLIX_SIM_FAIL_READ_AFTER_WRITE  1: get calls fail with -EIO once this process
+//                                has written a page
 //   QUELLIX_SIM_STUCK_BYTE       word address of a worn cell that keeps its value when written
 //   QUELLIX_SIM_WRITE_PROTECT    none (default); nack: the first data byte of a write is
 //                                not acknowledged (-EIO); ignore: data is acknowledged and
@@ -37,6 +43,8 @@ struct sim_env {
     const char *stats;
     uint32_t signal_after_pages; // 0: never
     int signal;
+    uint32_t torn_bytes; // CHIP24_PAGE: the cut page is written whole
+    bool fail_read_after_write;
     uint32_t stuck_byte; // CHIP24_SIZE: none
     chip24_protect write_protect;
 };
