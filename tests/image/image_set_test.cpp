@@ -6,7 +6,7 @@
 
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <optional>
 
 namespace {
 
@@ -49,6 +49,7 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
                           .status);
     };
+    std::optional<lock_holder> other_run;
     const auto record_that_stays = [&] {
         cut_program();
         put_label(programmed);  // found written, but the record cannot be removed
@@ -77,14 +78,20 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         {"write-protected, writes dropped", nullptr, several,
          {{"QUELLIX_SIM_WRITE_PROTECT", "ignore"}}, 3,
          {"set: /dev/i2c-8 ignored the writes (write-protected?)"}, nullptr, {2, 2}},
+        {"signal during the write-back", nullptr, several,
+         {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}, {"QUELLIX_SIM_SIGNAL", "TERM"}}, -1,
+         {"set: written and read back; a signal that came meanwhile ends the run now\n"},
+         &expected, {2, 2}},
+        {"locked by another run", [&] { other_run.emplace(); }, several, {}, 3,
+         {"set: the label on /dev/i2c-8 is locked by another run (bus busy)\n"}, nullptr, {0, 0}},
         {"item named twice", nullptr, {"set", "30=A", "prd_manufacture=B"}, {}, 2,
          {"elabel-image: set: item 0x30 (prd_manufacture) given twice\n"}, nullptr, {0, 0}},
         {"cut write-back", cut_program, several, {}, 0,
-         {"set: the unfinished write-back was settled first"}, &set_on_programmed, {5, 4}},
+         {"set: an unfinished write-back was settled first"}, &set_on_programmed, {4, 4}},
         {"record that stays (last)", record_that_stays, several, {}, 3,
          {"set: nothing written: the pending-write record " + std::string(RECORD_FILE) + " stays",
           "not removed (Device or resource busy)"},
-         nullptr, {2, 0}},
+         nullptr, {1, 0}},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
@@ -98,6 +105,7 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         unlink(path("stats").c_str());
 
         const image_run r = image(c.args, env);
+        other_run.reset();
         EXPECT_EQ(c.status, r.status) << r.err;
         EXPECT_EQ("", r.out);
         for (const auto &part : c.err) {

@@ -7,14 +7,26 @@
 #include "elabel_image.h"
 #include "elabel_lock.h"
 #include "elabel_record.h"
+#include "elabel_retry.h"
+#include "elabel_signals.h"
 #include "elabel_writeback.h"
 #include "image_tool.h"
 
 namespace {
 
-// The items named, each sealed in its block of an otherwise zeroed label: the
-// --json document's, then the command line's, which may override them.
-int named_items(const image_options &opt, uint8_t *patch, uint32_t *rows)
+constexpr int BUSY_TRIES = 3;
+
+// The items named, each sealed in its block of an otherwise zeroed label.
+uint8_t patch[ELABEL_DATA_LEN];
+uint32_t named_rows = 0;
+// The label as read, then as written; what its write-back did; the exit status.
+uint8_t label[ELABEL_DATA_LEN];
+elabel_writeback wb;
+int status = IMAGE_OK;
+elabel_held_signals set_signals;  // from taking the lock until set has reported
+
+// The --json document's items, then the command line's, which may override them.
+int name_items(const image_options &opt)
 {
     static image_file doc;
     uint32_t from_doc = 0;
@@ -29,8 +41,8 @@ int named_items(const image_options &opt, uint8_t *patch, uint32_t *rows)
             return IMAGE_USAGE;
         }
     }
-    *rows = from_doc | from_args;
-    if (*rows == 0) {
+    named_rows = from_doc | from_args;
+    if (named_rows == 0) {
         image_error("set: no item named (ID=TEXT... or --json FILE)");
         return IMAGE_USAGE;
     }
@@ -44,34 +56,41 @@ elabel_writeback_report last_report()
     return report;
 }
 
-// The label as stored, read under the held lock once a pending write-back is
-// settled, so the items are set on what that write-back left: IMAGE_OK, or
-// IMAGE_DEVICE after a message.
-int read_settled(uint8_t *label)
+// A pending write-back is settled first, so that the items are set on what it
+// left; then the label is read as stored. IMAGE_OK, or the status after a message.
+int read_settled()
 {
-    bool pending = false;
-    if (image_board_read(label, &pending) != IMAGE_OK) {
-        return IMAGE_DEVICE;
-    }
-    if (!pending) {
-        return IMAGE_OK;
-    }
-    if (elabel_recovery_pending(elabel_record_recover())) {
+    const elabel_recovery found = elabel_record_recover();
+    if (elabel_recovery_pending(found)) {
         const elabel_writeback_report report = last_report();
         image_error("set: nothing written: the pending-write record %s stays: %s", report.pending,
                     report.why);
         return IMAGE_DEVICE;
     }
-    image_error("set: the unfinished write-back was settled first (the system log says how)");
-    return image_board_read(label, &pending);
+    if (found != elabel_recovery::none) {
+        image_error("set: an unfinished write-back was settled first (the system log says how)");
+    }
+    if (!elabel_read_region(label)) {
+        image_error("set: reading %s failed: the transfer failed; the system log has the details",
+                    ELABEL_I2C_DEV);
+        return IMAGE_DEVICE;
+    }
+    const uint32_t magic = elabel_get_le32(label);
+    if (magic != ELABEL_MAGIC) {
+        image_error("set: the board holds no label (magic 0x%08x is not 0x%08x): nothing written; "
+                    "build one with 'elabel-image build' and write it with 'elabel-image program'",
+                    magic, ELABEL_MAGIC);
+        return IMAGE_INVALID;
+    }
+    return IMAGE_OK;
 }
 
 // Copies the named items' blocks into the label; names the damaged items it keeps.
-void patch_label(uint8_t *label, const uint8_t *patch, uint32_t rows)
+void patch_label()
 {
     for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
         const elabel_item_desc &item = elabel_item_table[row];
-        if ((rows & 1u << row) != 0) {
+        if ((named_rows & 1u << row) != 0) {
             std::memcpy(label + item.offset, patch + item.offset, ELABEL_ITEM_HEAD_LEN + item.max_len);
         } else if (elabel_item_check(label, item) != elabel_item_state::ok) {
             image_error("set: item 0x%02x (%s) on the board is damaged (%s); kept as stored",
@@ -80,11 +99,11 @@ void patch_label(uint8_t *label, const uint8_t *patch, uint32_t rows)
     }
 }
 
-// The item (or the magic) of the first byte where `back` differs from `wrote`.
-const char *first_difference(const uint8_t *wrote, const uint8_t *back)
+// The item (or the magic) of the first byte read back other than written.
+const char *first_difference()
 {
     size_t at = 0;
-    while (at + 1 < ELABEL_DATA_LEN && wrote[at] == back[at]) {
+    while (at + 1 < ELABEL_DATA_LEN && label[at] == wb.back[at]) {
         ++at;
     }
     const char *where = "magic";
@@ -96,8 +115,8 @@ const char *first_difference(const uint8_t *wrote, const uint8_t *back)
     return where;
 }
 
-// program's statuses for what the write-back did, after a message.
-int failure_status(const elabel_writeback &wb, const uint8_t *label)
+// program's statuses for a write-back that did not leave the label written.
+int failure_status()
 {
     const bool unchanged = wb.read_back && wb.region == elabel_region::replaced;
     if (wb.failed != elabel_pass::none) {
@@ -107,7 +126,8 @@ int failure_status(const elabel_writeback &wb, const uint8_t *label)
     }
     if (!wb.read_back) {
         image_error("set: reading back %s failed: the transfer failed; the system log has the "
-                    "details", ELABEL_I2C_DEV);
+                    "details",
+                    ELABEL_I2C_DEV);
         return IMAGE_DEVICE;
     }
     if (unchanged) {
@@ -116,53 +136,80 @@ int failure_status(const elabel_writeback &wb, const uint8_t *label)
         return IMAGE_DEVICE;
     }
     image_error("set: read back from %s differs from what was written (first in %s)",
-                ELABEL_I2C_DEV, first_difference(label, wb.back));
+                ELABEL_I2C_DEV, first_difference());
     return IMAGE_MISMATCH;
 }
 
-// The store's write-back of the patched label, under the held lock.
-int write_back(const uint8_t *label)
+// The store's write-back of the patched label, under the lock set holds.
+int write_back()
 {
-    static elabel_writeback wb;
-    if (elabel_writeback_run(&wb, label) == 0) {
-        return IMAGE_OK;
-    }
+    const int32_t ret = elabel_writeback_run(&wb, label);
     const elabel_writeback_report report = last_report();
     if (report.outcome == ELABEL_WRITEBACK_REFUSED) {
         image_error("set: nothing written: %s", report.why);
         return IMAGE_DEVICE;
     }
-    const int status = failure_status(wb, label);
+    if (report.recorded == 0 && report.why[0] != '\0') {
+        image_error("set: written without a pending-write record (%s): a cut during the "
+                    "write-back would have left a damaged label",
+                    report.why);
+    }
+    if (ret == 0) {
+        return IMAGE_OK;
+    }
+    const int failed = failure_status();
     if (report.pending[0] != '\0') {
         image_error("set: the pending-write record %s stays (%s): the next elabel command, "
                     "elabel-image program or 'elabel-image recover' finishes it",
                     report.pending, report.why);
     }
-    return status;
+    return failed;
+}
+
+// Settles, reads, patches and writes back under one lock: 0, or -8 when the
+// lock was not obtained. `status` says how it went.
+int32_t set_locked()
+{
+    int32_t fd = -1;
+    if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
+        return -8;
+    }
+    elabel_hold_signals(&set_signals);
+    status = read_settled();
+    if (status == IMAGE_OK) {
+        patch_label();
+        status = write_back();
+    }
+    elabel_set_unlock(fd);
+    return 0;
+}
+
+int no_lock()
+{
+    const int err = elabel_lock_open_error();
+    if (err != 0) {
+        image_error("set: cannot open the lock file %s: %s", ELABEL_LOCK_FILE, std::strerror(err));
+    } else {
+        image_error("set: the label on %s is locked by another run (bus busy)", ELABEL_I2C_DEV);
+    }
+    return IMAGE_DEVICE;
 }
 
 } // namespace
 
 int image_set_run(const image_options &opt)
 {
-    static uint8_t patch[ELABEL_DATA_LEN];
-    static uint8_t label[ELABEL_DATA_LEN];
-    uint32_t rows = 0;
-    if (named_items(opt, patch, &rows) != IMAGE_OK) {
+    if (name_items(opt) != IMAGE_OK) {
         return IMAGE_USAGE;
     }
-    const elabel_lock_hold hold(true);  // one lock from the read to the end of the write-back
-    const int status = read_settled(label);
-    if (status != IMAGE_OK) {
-        return status;
+    if (elabel_retry_while_busy(set_locked, BUSY_TRIES) != 0) {
+        return no_lock();
     }
-    const uint32_t magic = elabel_get_le32(label);
-    if (magic != ELABEL_MAGIC) {
-        image_error("set: the board holds no label (magic 0x%08x is not 0x%08x): nothing written; "
-                    "build one with 'elabel-image build' and write it with 'elabel-image program'",
-                    magic, ELABEL_MAGIC);
-        return IMAGE_INVALID;
+    // A termination signal held since the lock was taken acts once the outcome is out.
+    if (elabel_held_signal_pending()) {
+        image_error("set: %sa signal that came meanwhile ends the run now",
+                    status == IMAGE_OK ? "written and read back; " : "");
     }
-    patch_label(label, patch, rows);
-    return write_back(label);
+    elabel_release_signals(&set_signals);
+    return status;
 }
