@@ -1,6 +1,7 @@
-// Bus-time benchmark: runs the production `elabel` on the simulated EEPROM at
-// 100 and 400 kHz and compares the modeled bus time of each command with the
-// physical bound of the same transfers.
+// Bus-time benchmark: runs the production `elabel` (and `elabel-image set`,
+// when given) on the simulated EEPROM at 100 and 400 kHz and compares the
+// modeled bus time of each command with the physical bound of the same
+// transfers. A row of several runs sums them.
 //
 // The bound is what the bus cannot go below: every byte the commands put on
 // the bus (address bytes and word addresses included) at 9 bit times, plus one
@@ -9,7 +10,7 @@
 // between them, and the part of each write cycle that passes before the poll
 // that finds the chip ready.
 //
-// usage: bench_bus ELABEL SIM_LIBRARY_DIR
+// usage: bench_bus ELABEL SIM_LIBRARY_DIR [ELABEL_IMAGE]
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -36,12 +37,15 @@ struct totals {
     uint64_t bytes;
     uint64_t page_writes;
     uint64_t polls;
-    uint64_t read_back_ns;  // reads after a write: the write-back checking what it wrote
+    uint64_t read_back_ns;  // reads after a write of the same run: the write-back checking it
 };
+
+using command = std::vector<const char *>;
 
 struct scenario {
     const char *label;
-    std::vector<const char *> args;
+    bool image;  // the runs are elabel-image's
+    std::vector<command> runs;
 };
 
 uint64_t field(const char *line, const char *key)
@@ -59,13 +63,15 @@ bool read_totals(const std::string &path, totals *t)
         return false;
     }
     *t = totals{};
+    bool wrote = false;  // in this run: each run numbers its calls from 1, reads first
     char line[1024];
     while (std::fgets(line, sizeof line, in) != nullptr) {
         const std::string padded = std::string(" ") + line;
         const char *p = padded.c_str();
         const bool write = std::strstr(p, " op=write ") != nullptr;
         (write ? t->writes : t->reads) += 1;
-        if (!write && t->writes > 0) {
+        wrote = write || (wrote && field(p, "call") != 1);
+        if (!write && wrote) {
             t->read_back_ns += field(p, "elapsed_ns");
         }
         t->failed += std::strstr(p, " result=0 ") == nullptr;
@@ -80,8 +86,8 @@ bool read_totals(const std::string &path, totals *t)
     return true;
 }
 
-// Runs elabel with its output discarded; its exit status, or -1.
-int run_elabel(const char *elabel, const std::vector<const char *> &args)
+// Runs the program with its output discarded; its exit status, or -1.
+int run_program(const char *program, const command &args)
 {
     std::fflush(stdout); // or the child's freopen would print it again
     const pid_t pid = fork();
@@ -89,7 +95,7 @@ int run_elabel(const char *elabel, const std::vector<const char *> &args)
         return -1;
     }
     if (pid == 0) {
-        std::vector<char *> argv{const_cast<char *>(elabel)};
+        std::vector<char *> argv{const_cast<char *>(program)};
         for (const char *a : args) {
             argv.push_back(const_cast<char *>(a));
         }
@@ -97,7 +103,7 @@ int run_elabel(const char *elabel, const std::vector<const char *> &args)
         if (std::freopen("/dev/null", "w", stdout) == nullptr) {
             _exit(126);
         }
-        execv(elabel, argv.data());
+        execv(program, argv.data());
         _exit(127);
     }
     int status = 0;
@@ -105,6 +111,18 @@ int run_elabel(const char *elabel, const std::vector<const char *> &args)
         return -1;
     }
     return WEXITSTATUS(status);
+}
+
+// Runs each of the scenario's commands; 0, or the first status that was not.
+int run_scenario(const scenario &s, const char *elabel, const char *image)
+{
+    for (const command &args : s.runs) {
+        const int status = run_program(s.image ? image : elabel, args);
+        if (status != 0) {
+            return status;
+        }
+    }
+    return 0;
 }
 
 double ms(uint64_t ns)
@@ -116,8 +134,8 @@ double ms(uint64_t ns)
 
 int main(int argc, char **argv)
 {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s ELABEL SIM_LIBRARY_DIR\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s ELABEL SIM_LIBRARY_DIR [ELABEL_IMAGE]\n", argv[0]);
         return 2;
     }
     if (!bench_private_mounts()) {
@@ -136,11 +154,18 @@ int main(int argc, char **argv)
     setenv("QUELLIX_SIM_IMAGE", image.c_str(), 1);
     setenv("QUELLIX_SIM_STATS", stats.c_str(), 1);
 
+    const char *image_tool = argc == 4 ? argv[3] : nullptr;
     const std::vector<scenario> scenarios = {
-        {"getall (blank device)", {"getall"}},
-        {"getall", {"getall"}},
-        {"set 0x30 ACME", {"set", "0x30", "ACME"}},
-        {"get 30", {"get", "30"}}, // after the set: an empty item is not printed
+        {"getall (blank device)", false, {{"getall"}}},
+        {"getall", false, {{"getall"}}},
+        {"set 0x30 ACME", false, {{"set", "0x30", "ACME"}}},
+        {"get 30", false, {{"get", "30"}}}, // after the set: an empty item is not printed
+        {"elabel-image set, 1 item", true, {{"set", "30=ACME"}}},
+        {"elabel-image set, 5 items", true,
+         {{"set", "30=ACME", "31=M1", "32=PN-1", "33=V1", "34=SN-1"}}},
+        {"5 elabel set runs, 1 item each", false,
+         {{"set", "0x30", "ACME"}, {"set", "0x31", "M1"}, {"set", "0x32", "PN-1"},
+          {"set", "0x33", "V1"}, {"set", "0x34", "SN-1"}}},
     };
     std::printf("| command | clock | calls (r/w) | bus time | of which read-back | transactions "
                 "| bytes | page writes | polls | physical bound | ratio |\n");
@@ -151,11 +176,14 @@ int main(int argc, char **argv)
         setenv("QUELLIX_SIM_BUS_HZ", hz, 1);
         unlink(image.c_str());
         for (const scenario &s : scenarios) {
+            if (s.image && image_tool == nullptr) {
+                continue;
+            }
             unlink(stats.c_str());
-            const int status = run_elabel(argv[1], s.args);
+            const int status = run_scenario(s, argv[1], image_tool);
             totals t{};
             if (status != 0 || !read_totals(stats, &t) || t.failed != 0 || t.bound_ns == 0) {
-                std::fprintf(stderr, "%s at %s Hz: elabel status %d, %" PRIu32 " failed calls\n",
+                std::fprintf(stderr, "%s at %s Hz: status %d, %" PRIu32 " failed calls\n",
                              s.label, hz, status, t.failed);
                 result = 1;
                 continue;

@@ -40,6 +40,7 @@ constexpr command commands[] = {
      "ID=TEXT...", false, image_build_run},
     {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
     {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
+    {"set", OPT_JSON, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
 };
 
@@ -56,11 +57,12 @@ const char *const USAGE =
     "                                     write a valid label file\n"
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
+    "  set [--json FILE] [ID=TEXT]...     change items of the board's label in one write-back\n"
     "  recover                            finish or set aside an unfinished write-back\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
     "      --from FILE      start from this label file; its other bytes are kept\n"
-    "      --json FILE      build: take the items of a JSON document (show --json's)\n"
+    "      --json FILE      build, set: take the items of a JSON document (show --json's)\n"
     "      --offset N       the label's byte offset in an EEPROM image (default 512)\n"
     "      --eeprom-size N  build a whole-EEPROM image of N bytes, at most 65536\n"
     "      --json           show: one JSON document\n"
@@ -84,7 +86,7 @@ struct option_table {
     option list[OPTION_COUNT + 1];
 };
 
-// --json is a switch for show and takes a FILE for build.
+// --json is a switch for show and takes a FILE for build and set.
 constexpr option_table make_options(int json_argument)
 {
     return {{
@@ -271,8 +273,8 @@ int check_combination(const command &cmd, unsigned seen, const image_options &op
 // Parses argv (argv[0] the command's name) into `opt`; -1 to go on, else the exit status.
 int parse_options(const command &cmd, int argc, char *argv[], image_options *opt)
 {
-    const option *table = std::strcmp(cmd.name, "build") == 0 ? build_options.list
-                                                                : switch_options.list;
+    const bool json_file = std::strcmp(cmd.name, "build") == 0 || std::strcmp(cmd.name, "set") == 0;
+    const option *table = json_file ? build_options.list : switch_options.list;
     unsigned seen = 0;
     opterr = 0;
     optind = 0;  // a full reset: glibc then starts afresh

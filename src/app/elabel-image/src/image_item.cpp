@@ -81,27 +81,27 @@ int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *
     return IMAGE_OK;
 }
 
-int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows)
+int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows, const char *who)
 {
     const char *eq = std::strchr(arg, '=');
     const elabel_item_desc *item =
         eq != nullptr ? image_find_item(arg, static_cast<size_t>(eq - arg)) : nullptr;
     if (eq == nullptr) {
-        image_error("build: '%s' is not ID=TEXT", arg);
+        image_error("%s: '%s' is not ID=TEXT", who, arg);
         return IMAGE_USAGE;
     }
     if (item == nullptr) {
-        image_error("build: '%.*s' names no item (a hexadecimal id such as 30 or 0x30, or a name)",
-                    static_cast<int>(eq - arg), arg);
+        image_error("%s: '%.*s' names no item (a hexadecimal id such as 30 or 0x30, or a name)",
+                    who, static_cast<int>(eq - arg), arg);
         return IMAGE_USAGE;
     }
     const uint32_t bit = 1u << row_of(*item);
     if ((*rows & bit) != 0) {
-        image_error("build: item 0x%02x (%s) given twice", item->id, image_item_name(*item));
+        image_error("%s: item 0x%02x (%s) given twice", who, item->id, image_item_name(*item));
         return IMAGE_USAGE;
     }
     *rows |= bit;
     const char *text = eq + 1;
     return image_put_text(label, *item, reinterpret_cast<const uint8_t *>(text), std::strlen(text),
-                          "build");
+                          who);
 }

@@ -32,7 +32,7 @@ struct image_file {
 struct image_options {
     const char *output;
     const char *from;
-    const char *json_in;  // build --json FILE
+    const char *json_in;  // build and set --json FILE
     const char *item;     // show --item ID
     long offset;          // -1: not given
     long eeprom_size;     // -1: not given
@@ -77,8 +77,8 @@ const char *image_item_name(const elabel_item_desc &item);
 int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *text, size_t len,
                    const char *who);
 // An ID=TEXT argument: IMAGE_OK or IMAGE_USAGE. Sets the item's row in *rows;
-// an item already there is an error.
-int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows);
+// an item already there is an error. `who` (the command) starts any message.
+int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows, const char *who = "build");
 
 // Decoding (image_decode.cpp).
 // Counts what is wrong (a blank label, or the magic and each item); with `report`,
@@ -122,6 +122,7 @@ int image_build_run(const image_options &opt);
 int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
+int image_set_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
 #endif

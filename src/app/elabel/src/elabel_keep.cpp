@@ -78,7 +78,9 @@ void prune(const char *dir, const char *newest)
     while (const dirent *entry = elabel_platform.file.readdir(listing)) {
         if (count < LISTED_MAX && is_kept(entry->d_name) &&
             std::strcmp(entry->d_name, newest) != 0) {
-            std::snprintf(names[count], NAME_MAX_LEN, "%s", entry->d_name);
+            // is_kept bounds the length; the precision lets the compiler see it.
+            std::snprintf(names[count], NAME_MAX_LEN, "%.*s", static_cast<int>(NAME_MAX_LEN - 1),
+                          entry->d_name);
             order[count] = names[count];
             ++count;
         }
