@@ -169,6 +169,10 @@ int image_recover_run(const image_options &)
         image_error("recover: the pending-write record does not fit the board's label and was "
                     "set aside, the label left alone; the system log names where");
         return IMAGE_INVALID;
+    case elabel_recovery::dropped:
+        image_error("recover: the pending-write record does not fit the board's label and, "
+                    "since it could not be set aside, was removed; the label left alone");
+        return IMAGE_INVALID;
     case elabel_recovery::kept_unreadable:
         image_error("recover: the pending-write record %s could not be read; it stays (the "
                     "system log says why)",

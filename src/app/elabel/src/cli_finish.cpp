@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "elabel.h"
 #include "elabel_cli.h"
 #include "elabel_lock.h"
 
@@ -30,12 +31,25 @@ bool output_written(int *err)
     return flushed && std::ferror(stdout) == 0;
 }
 
+// A load that found an unfinished write-back it could not settle read nothing,
+// or only what the record's label is; a write-back tells its own.
+void report_pending()
+{
+    elabel_writeback_report report{};
+    elabel_writeback_report_get(&report);
+    if (report.outcome == ELABEL_WRITEBACK_NONE && report.pending[0] != '\0') {
+        std::fprintf(stderr, "elabel: an unfinished write-back is pending: record %s (%s)\n",
+                     report.pending, report.why);
+    }
+}
+
 } // namespace
 
 extern "C" int32_t elabel_finish(int32_t ret, bool label_written)
 {
     if (ret != 0) {
         report_lock_file();
+        report_pending();
     }
     int err = 0;
     if (output_written(&err)) {

@@ -32,7 +32,6 @@ extern "C" void elabel_tell_writeback(void)
 {
     elabel_writeback_report report{};
     elabel_writeback_report_get(&report);
-    tell_resets(report);
     switch (report.outcome) {
     case ELABEL_WRITEBACK_REFUSED:
         std::fprintf(stderr, "elabel: label not written: %s\n", report.why);
@@ -41,19 +40,28 @@ extern "C" void elabel_tell_writeback(void)
         std::fputs("elabel: label not written: the part still holds the label it had (write "
                    "protection?)\n",
                    stderr);
-        return;
+        break;
     case ELABEL_WRITEBACK_UNCHECKED:
+        tell_resets(report);
         std::fputs("elabel: the label was written but could not be read back", stderr);
         tell_record(report, "the next run checks it");
-        break;
+        return;
     case ELABEL_WRITEBACK_PARTIAL:
         std::fputs("elabel: the label was not written as asked (the system log says how)", stderr);
         tell_record(report, "the next run finishes it");
+        return;
+    case ELABEL_WRITEBACK_WRITTEN:
+        tell_resets(report);
         break;
     default:
-        break;
+        return;
     }
-    if (report.outcome != ELABEL_WRITEBACK_NONE && report.recorded == 0 && report.why[0] != '\0') {
+    if (report.pending[0] != '\0') {
+        std::fprintf(stderr,
+                     "elabel: the pending-write record %s stays (%s): later writes wait for it\n",
+                     report.pending, report.why);
+    } else if (report.outcome == ELABEL_WRITEBACK_WRITTEN && report.recorded == 0 &&
+               report.why[0] != '\0') {
         std::fprintf(stderr,
                      "elabel: written without a pending-write record (%s): a cut during the "
                      "write-back would have lost items\n",

@@ -71,6 +71,7 @@ enum class elabel_recovery {
     unchanged,        // the write-back never changed the device; the record is gone
     discarded,        // a damaged record, removed
     set_aside,        // not this device's, or a restore that did not take
+    dropped,          // to be set aside, but it could not be renamed: removed
     kept_device,      // the device could not be read or written; the record stays
     kept_unreadable,  // the record could not be read; it stays
     kept_unremovable, // the device holds a label to read, but the record could not be

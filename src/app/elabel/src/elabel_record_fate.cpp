@@ -130,7 +130,9 @@ elabel_fate elabel_record_decide(elabel_outcome outcome, const elabel_record *re
         ELABEL_ERR("%s; %s\n", what[0] != '\0' ? what : "write-back settled", clause);
     }
     if (fate == elabel_fate::kept) {
-        elabel_report_pending(elabel_record_path(), what[0] != '\0' ? what : clause);
+        char why[sizeof(what) + sizeof(clause) + 2];
+        std::snprintf(why, sizeof(why), "%s%s%s", what, what[0] != '\0' ? "; " : "", clause);
+        elabel_report_pending(elabel_record_path(), why);
     }
     return fate;
 }

@@ -55,24 +55,35 @@ elabel_outcome settle(const elabel_record *record, elabel_fate *fate)
 }
 
 // What the recovery says of the outcome and the record's fate.
-elabel_recovery recovery_of(elabel_outcome outcome, bool gone)
+elabel_recovery recovery_of(elabel_outcome outcome, elabel_fate fate)
 {
+    if (fate == elabel_fate::kept) {
+        switch (outcome) {
+        case elabel_outcome::record_unreadable:
+            return elabel_recovery::kept_unreadable;
+        case elabel_outcome::found_written:
+        case elabel_outcome::restored:
+        case elabel_outcome::found_unchanged:
+        case elabel_outcome::record_damaged:
+        case elabel_outcome::found_foreign:
+        case elabel_outcome::record_earlier:
+        case elabel_outcome::restore_worn:
+            return elabel_recovery::kept_unremovable;  // the device holds a label to read
+        default:
+            return elabel_recovery::kept_device;
+        }
+    }
     switch (outcome) {
     case elabel_outcome::found_written:
     case elabel_outcome::restored:
-        return gone ? elabel_recovery::finished : elabel_recovery::kept_unremovable;
+        return elabel_recovery::finished;
     case elabel_outcome::found_unchanged:
-        return gone ? elabel_recovery::unchanged : elabel_recovery::kept_unremovable;
+        return elabel_recovery::unchanged;
     case elabel_outcome::record_damaged:
-        return gone ? elabel_recovery::discarded : elabel_recovery::kept_unremovable;
-    case elabel_outcome::found_foreign:
-    case elabel_outcome::record_earlier:
-    case elabel_outcome::restore_worn:
-        return gone ? elabel_recovery::set_aside : elabel_recovery::kept_unremovable;
-    case elabel_outcome::record_unreadable:
-        return elabel_recovery::kept_unreadable;
+        return elabel_recovery::discarded;
     default:
-        return elabel_recovery::kept_device;
+        return fate == elabel_fate::set_aside ? elabel_recovery::set_aside
+                                              : elabel_recovery::dropped;
     }
 }
 
@@ -102,11 +113,11 @@ elabel_recovery elabel_record_recover()
         elabel_hold_signals(&signals);
         outcome = settle(&record, &fate);
         elabel_release_signals(&signals);
-        return recovery_of(outcome, fate != elabel_fate::kept);
+        return recovery_of(outcome, fate);
     }
     }
     fate = elabel_record_decide(outcome, &record, why);
-    return recovery_of(outcome, fate != elabel_fate::kept);
+    return recovery_of(outcome, fate);
 }
 
 bool elabel_recovery_kept(elabel_recovery found)

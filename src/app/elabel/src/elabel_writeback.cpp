@@ -69,6 +69,7 @@ bool keep_repaired(elabel_writeback *wb)
                   "the label it replaces holds damaged items and could not be kept (%s)",
                   std::strerror(errno));
     elabel_report.kept[0] = '\0';
+    elabel_report.reset_rows = 0;  // nothing was stored in their place
     refuse(wb, why);
     return false;
 }
