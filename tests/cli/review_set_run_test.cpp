@@ -1,9 +1,11 @@
 // Review: what `set` says on standard error when a damaged label could not be
 // kept, and when its record could not be removed after a write-back that held.
 #include <cerrno>
+#include <algorithm>
 #include <string>
 
 #include "elabel_cli.h"
+#include "elabel_record.h"
 #include "fake_platform.h"
 
 using fake::g;
@@ -53,4 +55,22 @@ TEST_F(ReviewSetRunTest, SuccessWithARecordThatStaysNamesTheRecord)
     const std::string err = testing::internal::GetCapturedStderr();
     ASSERT_TRUE(fake::record_exists());
     EXPECT_NE(std::string::npos, err.find(fake::record_path())) << err;
+}
+
+// A record the load could not finish (the part ignored the restore) keeps the
+// set from writing: the run says which record stays, and why.
+TEST_F(ReviewSetRunTest, SetStoppedByARecordThatStaysNamesTheRecord)
+{
+    const auto old = fake::make_image({{0x30, "old"}, {0x31, "product"}});
+    auto cut = fake::make_image({{0x30, "new"}, {0x31, "product"}});
+    const auto image = cut;
+    std::fill(cut.begin() + 19 * 32, cut.end(), 0);  // a write pass cut after page 19
+    fake::put_label(cut);
+    ASSERT_EQ(0, elabel_record_store(image.data(), old.data(), false));
+    g.ignore_writes = true;
+    EXPECT_NE(0, set("0x32", "NAME"));
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fake::record_exists());
+    EXPECT_EQ(cut, fake::label());
+    EXPECT_NE(std::string::npos, err.find(fake::record_path())) << "stderr: '" << err << "'";
 }

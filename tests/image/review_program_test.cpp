@@ -64,3 +64,20 @@ TEST_F(ReviewProgramTest, WrittenWithoutARecordSaysSo)
     EXPECT_EQ(label, fake::label());
     EXPECT_NE(std::string::npos, err.find("without a pending-write record")) << err;
 }
+
+// A record that fits neither label, which could not be renamed but was
+// removed: recover must not say it was set aside.
+TEST_F(ReviewProgramTest, RecoverSaysSetAsideOnlyWhenItWas)
+{
+    const auto label = fake::make_image({{0x30, "new"}});
+    fake::put_label(fake::make_image({{0x30, "another board"}, {0x64, "its description"}}));
+    const auto old = fake::make_image({{0x30, "old"}});
+    ASSERT_EQ(0, elabel_record_store(label.data(), old.data(), false));
+    g.file_faults = {{"rename", EXDEV}};
+    testing::internal::CaptureStderr();
+    (void)image_recover_run(image_options{});
+    const std::string err = testing::internal::GetCapturedStderr();
+    g.file_faults.clear();
+    ASSERT_FALSE(fake::record_exists());
+    EXPECT_EQ(std::string::npos, err.find("was set aside")) << err;
+}
