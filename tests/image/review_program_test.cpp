@@ -1,0 +1,83 @@
+// Review: program in process, on the store's fake platform, with a record
+// directory that refuses changes.
+#include <cerrno>
+#include <fstream>
+#include <string>
+
+#include "elabel_record.h"
+#include "fake_platform.h"
+#include "image_tool.h"
+
+using fake::g;
+using ReviewProgramTest = StoreTest;
+
+namespace {
+
+std::string put_file(const std::vector<uint8_t> &bytes)
+{
+    const std::string path = g.record_dir + "-new.bin";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()), static_cast<long>(bytes.size()));
+    return path;
+}
+
+int program(const std::string &path, std::string *err)
+{
+    char *args[] = {const_cast<char *>(path.c_str()), nullptr};
+    image_options opt{};
+    opt.offset = -1;
+    opt.eeprom_size = -1;
+    opt.args = args;
+    opt.nargs = 1;
+    testing::internal::CaptureStderr();
+    const int ret = image_program_run(opt);
+    *err = testing::internal::GetCapturedStderr();
+    return ret;
+}
+
+} // namespace
+
+// A record that stays pending refuses the write-back before any transfer:
+// program must not say that a transfer failed, and names the record.
+TEST_F(ReviewProgramTest, RefusedForAPendingRecordSaysSoNotThatATransferFailed)
+{
+    const auto label = fake::make_image({{0x30, "new"}});
+    const auto old = fake::make_image({{0x30, "old"}});
+    fake::put_label(old);
+    ASSERT_EQ(0, elabel_record_store(old.data(), label.data(), false));  // device holds its label
+    g.file_faults = {{"unlink", EROFS}, {"rename", EROFS}};
+    std::string err;
+    EXPECT_EQ(IMAGE_DEVICE, program(put_file(label), &err));
+    EXPECT_EQ(0, g.writes);
+    EXPECT_EQ(std::string::npos, err.find("the transfer failed")) << err;
+    EXPECT_NE(std::string::npos, err.find(fake::record_path())) << err;
+}
+
+// A write-back that could not store its record still runs, and says so.
+TEST_F(ReviewProgramTest, WrittenWithoutARecordSaysSo)
+{
+    const auto label = fake::make_image({{0x30, "new"}});
+    fake::put_label(fake::make_image({{0x30, "old"}}));
+    g.file_faults = {{"mkdir", EROFS}};
+    std::string err;
+    EXPECT_EQ(IMAGE_OK, program(put_file(label), &err));
+    EXPECT_EQ(label, fake::label());
+    EXPECT_NE(std::string::npos, err.find("without a pending-write record")) << err;
+}
+
+// A record that fits neither label, which could not be renamed but was
+// removed: recover must not say it was set aside.
+TEST_F(ReviewProgramTest, RecoverSaysSetAsideOnlyWhenItWas)
+{
+    const auto label = fake::make_image({{0x30, "new"}});
+    fake::put_label(fake::make_image({{0x30, "another board"}, {0x64, "its description"}}));
+    const auto old = fake::make_image({{0x30, "old"}});
+    ASSERT_EQ(0, elabel_record_store(label.data(), old.data(), false));
+    g.file_faults = {{"rename", EXDEV}};
+    testing::internal::CaptureStderr();
+    (void)image_recover_run(image_options{});
+    const std::string err = testing::internal::GetCapturedStderr();
+    g.file_faults.clear();
+    ASSERT_FALSE(fake::record_exists());
+    EXPECT_EQ(std::string::npos, err.find("was set aside")) << err;
+}
