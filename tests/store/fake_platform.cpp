@@ -279,7 +279,7 @@ void install()
         {i2c_read, i2c_write},
         {copy, fill, alloc, dealloc},
         {file_open, lock_file, file_read, file_write, file_sync, file_close, file_rename,
-         file_link, file_unlink, file_mkdir, opendir, readdir, closedir},
+         file_link, file_unlink, file_mkdir, opendir, readdir, closedir, lstat, fchmod, fchown},
         g.record_dir.c_str(),
         sleep_us,
         clock_now,

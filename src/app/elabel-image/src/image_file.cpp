@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "elabel_platform.h"
 #include "image_tool.h"
 
 void image_error(const char *fmt, ...)
@@ -44,7 +45,7 @@ int image_flush_stdout()
 int image_read_file(const char *path, image_file *file)
 {
     const bool stdio = image_is_stdio(path);
-    const int fd = stdio ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = stdio ? STDIN_FILENO : elabel_platform.file.open(path, O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         return -errno;
     }
@@ -55,7 +56,7 @@ int image_read_file(const char *path, image_file *file)
         uint8_t extra = 0;
         uint8_t *to = size < sizeof(file->bytes) ? file->bytes + size : &extra;
         const size_t room = size < sizeof(file->bytes) ? sizeof(file->bytes) - size : 1;
-        const ssize_t n = read(fd, to, room);
+        const ssize_t n = elabel_platform.file.read(fd, to, room);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -73,7 +74,7 @@ int image_read_file(const char *path, image_file *file)
         size += static_cast<size_t>(n);
     }
     if (!stdio) {
-        close(fd);
+        elabel_platform.file.close(fd);
     }
     if (ret == 0) {
         file->size = size;
