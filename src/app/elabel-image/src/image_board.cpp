@@ -203,11 +203,24 @@ int image_program_run(const image_options &opt)
     program_label = label;
     const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
+    if (ret != NO_LOCK && program_wb.failed == elabel_pass::not_started &&
+        elabel_record_pending()) {
+        image_error("%s: not programmed: an unfinished write-back is pending and could not be "
+                    "settled (record %s; the system log says why)",
+                    image_file_name(path), elabel_record_path());
+        return IMAGE_DEVICE;
+    }
     if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
     }
     if (!program_wb.read_back) {
         return device_error("reading back", ret);
+    }
+    if (ret != 0 && program_wb.region == elabel_region::replaced) {
+        image_error("%s: not programmed: %s took the writes, but the label reads back as it "
+                    "was: the part ignored the writes (write protection?)",
+                    image_file_name(path), ELABEL_I2C_DEV);
+        return IMAGE_DEVICE;
     }
     if (ret != 0) {
         report_difference(path, label, program_wb.back);

@@ -112,11 +112,8 @@ int image_read(const char *path, image_file *file)
     return IMAGE_OK;
 }
 
-int image_load(const char *path, long offset, image_file *file)
+int image_place(const char *path, long offset, image_file *file)
 {
-    if (image_read(path, file) != IMAGE_OK) {
-        return IMAGE_USAGE;
-    }
     if (image_locate(file, offset) != 0) {
         image_error("%s: %zu %s, too short for the %d-byte label at byte %ld", image_file_name(path),
                     file->size, image_bytes(file->size), ELABEL_DATA_LEN,
@@ -124,4 +121,18 @@ int image_load(const char *path, long offset, image_file *file)
         return IMAGE_USAGE;
     }
     return IMAGE_OK;
+}
+
+int image_load(const char *path, long offset, image_file *file)
+{
+    if (image_read(path, file) != IMAGE_OK) {
+        return IMAGE_USAGE;
+    }
+    if (image_is_record(*file)) {
+        image_error("%s: a pending-write record, not a label file: 'elabel-image show' shows "
+                    "its two labels, 'elabel-image extract' writes either as a label file",
+                    image_file_name(path));
+        return IMAGE_USAGE;
+    }
+    return image_place(path, offset, file);
 }
