@@ -1,13 +1,13 @@
 // The board's label, through the label store: the same device, address, offset
 // and lock file as elabel.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "elabel_image.h"
+#include "elabel_platform.h"
 #include "elabel_record.h"
 #include "elabel_report.h"
 #include "elabel_retry.h"
@@ -49,13 +49,13 @@ int32_t read_label(uint8_t *label, bool *pending)
 // no /run) is told apart from a lock held by another run.
 void report_no_lock(const char *what)
 {
-    const int fd = open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         image_error("%s %s: cannot open the lock file %s: %s", what, ELABEL_I2C_DEV,
                     ELABEL_LOCK_FILE, std::strerror(errno));
         return;
     }
-    close(fd);
+    elabel_platform.file.close(fd);
     image_error("%s %s: the label is locked by another run (bus busy)", what, ELABEL_I2C_DEV);
 }
 
