@@ -88,17 +88,14 @@ int image_show_run(const image_options &opt)
     static image_file file;
     const char *operand = opt.args[0];
     bool pending = false;
-    int ret = IMAGE_OK;
-    if (image_is_board(operand)) {
-        ret = image_load_label(operand, opt.offset, &file, &pending);
-    } else {
-        ret = image_read(operand, &file);
-        if (ret == IMAGE_OK && image_is_record(file)) {
+    const bool board = image_is_board(operand);
+    int ret = board ? image_load_label(operand, opt.offset, &file, &pending)
+                    : image_read(operand, &file);
+    if (ret == IMAGE_OK && !board) {
+        if (image_is_record(file)) {
             return show_record(opt, file);
         }
-        if (ret == IMAGE_OK) {
-            ret = image_place(operand, opt.offset, &file);
-        }
+        ret = image_place(operand, opt.offset, &file);
     }
     if (ret != IMAGE_OK) {
         return ret;
