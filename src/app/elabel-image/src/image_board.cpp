@@ -203,11 +203,10 @@ int image_program_run(const image_options &opt)
     program_label = label;
     const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
-    if (ret != NO_LOCK && program_wb.failed == elabel_pass::not_started &&
-        elabel_record_pending()) {
-        image_error("%s: not programmed: an unfinished write-back is pending and could not be "
-                    "settled (record %s; the system log says why)",
-                    image_file_name(path), elabel_record_path());
+    // Nothing was written (a pending record that stays, a label that could not
+    // be read or kept): the store says why.
+    if (ret != NO_LOCK && program_wb.failed == elabel_pass::not_started) {
+        image_error("%s: not programmed: %s", image_file_name(path), elabel_report.why);
         return IMAGE_DEVICE;
     }
     if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
