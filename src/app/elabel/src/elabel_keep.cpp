@@ -76,9 +76,10 @@ void prune(const char *dir, const char *newest)
     }
     size_t count = 0;
     while (const dirent *entry = elabel_platform.file.readdir(listing)) {
+        // is_kept bounds the name's length, so the copy is whole.
         if (count < LISTED_MAX && is_kept(entry->d_name) &&
-            std::strcmp(entry->d_name, newest) != 0) {
-            std::snprintf(names[count], NAME_MAX_LEN, "%s", entry->d_name);
+            std::strcmp(entry->d_name, newest) != 0 &&
+            std::snprintf(names[count], NAME_MAX_LEN, "%s", entry->d_name) > 0) {
             order[count] = names[count];
             ++count;
         }
