@@ -100,7 +100,7 @@ if(BUILD_TESTING AND NOT ELABEL_FUZZ)
     foreach(route pkg-config cmake)
       add_test(NAME elabel_consumer_${route}
         COMMAND ${PROJECT_SOURCE_DIR}/tests/consumer/run.sh ${route} ${CMAKE_BINARY_DIR}
-          ${CMAKE_INSTALL_LIBDIR} ${record_parent} ${CMAKE_C_COMPILER}
+          ${CMAKE_INSTALL_LIBDIR} ${record_parent} ${CMAKE_C_COMPILER} $<TARGET_FILE:syslog_capture>
           "${CMAKE_TOOLCHAIN_FILE}" "${CMAKE_CROSSCOMPILING_EMULATOR}")
       set_tests_properties(elabel_consumer_${route} PROPERTIES LABELS install SKIP_RETURN_CODE 77)
     endforeach()

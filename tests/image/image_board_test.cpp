@@ -107,6 +107,10 @@ TEST_F(ImageTest, ProgramRefusesWhatItCannotWriteAndLeavesTheDevice)
         {"missing.bin", {}, 2, "missing.bin: No such file or directory"},
         // Every write fails before any byte reaches the chip.
         {"good.bin", {{"QUELLIX_SIM_FAIL_WRITE", "all"}}, 3, "writing /dev/i2c-8 failed"},
+        // Every write acknowledged and dropped.
+        {"good.bin", {{"QUELLIX_SIM_WRITE_PROTECT", "ignore"}}, 3,
+         "good.bin: not programmed: /dev/i2c-8 took the writes, but the label reads back as it "
+         "was: the part ignored the writes (write protection?)\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);

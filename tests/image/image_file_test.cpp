@@ -217,7 +217,7 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         {{"build", "-o", out, "31=\tx"}, 2, "control byte 0x09 at byte 0"},
         {{"build", "-o", out, "31=\x7f"}, 2, "control byte 0x7f at byte 0"},
         {{"build", "-o", out, "-o", out}, 2, "build: option -o given twice"},
-        {{"build", "-o", out, "--offset", "0", "30=x"}, 2, "--offset applies only with --from or --eeprom-size"},
+        {{"build", "-o", out, "--offset", "0", "30=x"}, 2, "--offset applies only with --from FILE or --eeprom-size"},
         {{"build", "-o", out, "--json", "-", "--from", "-"}, 2, "standard input (-) named more than once"},
         {{"show", "--raw", path("bad.bin")}, 2, "show: option --raw applies only with --item"},
         {{"show", "--json", "--item", "30", path("bad.bin")}, 2, "option --item does not go with --json"},

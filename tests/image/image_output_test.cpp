@@ -30,9 +30,13 @@ TEST_F(ImageTest, OutputReplacesOnlyARegularFileAndKeepsItsModeAndOwner)
     const auto label = make_label({{0x30, "ACME"}});
     put_file("old.bin", {1, 2, 3});
     ASSERT_EQ(0, chmod(path("old.bin").c_str(), 0600));
+    put_file("setid.bin", {1, 2, 3});
+    ASSERT_EQ(0, chmod(path("setid.bin").c_str(), 06751));
     const bool root = geteuid() == 0;
     if (root) {
         ASSERT_EQ(0, chown(path("old.bin").c_str(), 1234, 5678));
+        ASSERT_EQ(0, chown(path("setid.bin").c_str(), 1234, 5678));
+        ASSERT_EQ(0, chmod(path("setid.bin").c_str(), 06751));  // chown cleared the bits
     }
     ASSERT_EQ(0, symlink("old.bin", path("link.bin").c_str()));
     ASSERT_EQ(0, mkfifo(path("fifo").c_str(), 0600));
@@ -47,6 +51,7 @@ TEST_F(ImageTest, OutputReplacesOnlyARegularFileAndKeepsItsModeAndOwner)
     } cases[] = {
         {path("new.bin"), 0, "", 0644},
         {path("old.bin"), 0, "", 0600},
+        {path("setid.bin"), 0, "", 0751},  // never set-user-id or set-group-id
         {path("link.bin"), 2, path("link.bin") + ": is a symbolic link; only a regular file is replaced", 0},
         {path("null"), 2, path("null") + ": is a device; only a regular file is replaced", 0},
         {path("fifo"), 2, path("fifo") + ": is a FIFO; only a regular file is replaced", 0},
@@ -92,7 +97,7 @@ TEST_F(ImageTest, OutputReplacesOnlyARegularFileAndKeepsItsModeAndOwner)
     ASSERT_EQ(pid, waitpid(pid, &status, 0));
     EXPECT_EQ(0, status);
     EXPECT_EQ(label, file("new.bin"));
-    std::vector<std::string> left = {"dir", "fifo", "link.bin", "new.bin", "old.bin"};
+    std::vector<std::string> left = {"dir", "fifo", "link.bin", "new.bin", "old.bin", "setid.bin"};
     if (device) {
         left.insert(left.begin() + 4, "null");
     }

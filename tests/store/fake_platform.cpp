@@ -264,6 +264,21 @@ int file_mkdir(const char *path, mode_t mode)
     return file_fault("mkdir") ? -1 : mkdir(path, mode);
 }
 
+int file_lstat(const char *path, struct stat *st)
+{
+    return file_fault("lstat") ? -1 : lstat(path, st);
+}
+
+int file_fchmod(int fd, mode_t mode)
+{
+    return file_fault("fchmod") ? -1 : fchmod(fd, mode);
+}
+
+int file_fchown(int fd, uid_t owner, gid_t group)
+{
+    return file_fault("fchown") ? -1 : fchown(fd, owner, group);
+}
+
 } // namespace
 
 void install()
@@ -279,7 +294,8 @@ void install()
         {i2c_read, i2c_write},
         {copy, fill, alloc, dealloc},
         {file_open, lock_file, file_read, file_write, file_sync, file_close, file_rename,
-         file_link, file_unlink, file_mkdir, opendir, readdir, closedir},
+         file_link, file_unlink, file_mkdir, opendir, readdir, closedir, file_lstat, file_fchmod,
+         file_fchown},
         g.record_dir.c_str(),
         sleep_us,
         clock_now,

@@ -67,9 +67,9 @@ struct state {
     std::vector<log_entry> log;
 
     std::string record_dir;  // a fresh directory for each test's pending-write record
-    // The record's file calls go to the real file system; a call named here
-    // ("open", "read", "write", "fsync", "close", "rename", "link", "unlink", "mkdir")
-    // fails with the errno given instead, every time.
+    // File calls go to the real file system; a call named here ("open", "read",
+    // "write", "fsync", "close", "rename", "link", "unlink", "mkdir", "lstat",
+    // "fchmod", "fchown") fails with the errno given instead, every time.
     std::map<std::string, int> file_faults;
     std::vector<std::string> file_calls;  // each file call, by name
     time_t now = 1796688000;              // the clock: 2026-12-08 00:00:00 UTC

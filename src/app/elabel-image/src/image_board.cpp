@@ -1,13 +1,13 @@
 // The board's label, through the label store: the same device, address, offset
 // and lock file as elabel.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "elabel_image.h"
+#include "elabel_platform.h"
 #include "elabel_record.h"
 #include "elabel_report.h"
 #include "elabel_retry.h"
@@ -49,13 +49,13 @@ int32_t read_label(uint8_t *label, bool *pending)
 // no /run) is told apart from a lock held by another run.
 void report_no_lock(const char *what)
 {
-    const int fd = open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (fd < 0) {
         image_error("%s %s: cannot open the lock file %s: %s", what, ELABEL_I2C_DEV,
                     ELABEL_LOCK_FILE, std::strerror(errno));
         return;
     }
-    close(fd);
+    elabel_platform.file.close(fd);
     image_error("%s %s: the label is locked by another run (bus busy)", what, ELABEL_I2C_DEV);
 }
 
@@ -207,11 +207,28 @@ int image_program_run(const image_options &opt)
     program_label = label;
     const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
+    // Nothing was written (a pending record that stays, a label that could not
+    // be read or kept): the store says why.
+    if (ret != NO_LOCK && program_wb.failed == elabel_pass::not_started) {
+        image_error("%s: not programmed: %s", image_file_name(path), elabel_report.why);
+        return IMAGE_DEVICE;
+    }
+    if (ret != NO_LOCK && elabel_report.recorded == 0 && elabel_report.why[0] != '\0') {
+        image_error("%s: written without a pending-write record (%s): a cut during the "
+                    "write-back would have lost items",
+                    image_file_name(path), elabel_report.why);
+    }
     if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
         return device_error("writing", ret);
     }
     if (!program_wb.read_back) {
         return device_error("reading back", ret);
+    }
+    if (ret != 0 && program_wb.region == elabel_region::replaced) {
+        image_error("%s: not programmed: %s took the writes, but the label reads back as it "
+                    "was: the part ignored the writes (write protection?)",
+                    image_file_name(path), ELABEL_I2C_DEV);
+        return IMAGE_DEVICE;
     }
     if (ret != 0) {
         report_difference(path, label, program_wb.back);

@@ -75,8 +75,18 @@ int image_build_run(const image_options &opt)
 {
     static image_file from;
     static image_file out;
-    if (opt.from != nullptr && image_load(opt.from, opt.offset, &from) != IMAGE_OK) {
-        return IMAGE_USAGE;
+    bool pending = false;
+    if (opt.from != nullptr) {
+        const int loaded = image_load_label(opt.from, opt.offset, &from, &pending);
+        if (loaded != IMAGE_OK) {
+            return loaded;
+        }
+    }
+    if (pending) {
+        image_error("build: %s not written: the board's label may be as a cut write-back left "
+                    "it; finish the write-back first ('elabel-image recover')",
+                    opt.output);
+        return IMAGE_PENDING;
     }
     const image_file *base = opt.from != nullptr ? &from : nullptr;
     if (output_layout(opt, base, &out.size, &out.label_at) != IMAGE_OK) {

@@ -17,6 +17,7 @@ enum option_bit : unsigned {
     OPT_EEPROM_SIZE = 1u << 4,
     OPT_ITEM = 1u << 5,
     OPT_RAW = 1u << 6,
+    OPT_REPLACED = 1u << 7,
 };
 
 struct command {
@@ -33,7 +34,8 @@ struct command {
 constexpr int MANY = 1 << 20;
 
 constexpr command commands[] = {
-    {"show", OPT_JSON | OPT_OFFSET | OPT_ITEM | OPT_RAW, 0, 1, 1, "one FILE", true, image_show_run},
+    {"show", OPT_JSON | OPT_OFFSET | OPT_ITEM | OPT_RAW, 0, 1, 1, "one FILE or board", true,
+     image_show_run},
     {"check", OPT_OFFSET, 0, 1, MANY, "FILE...", true, image_check_run},
     {"diff", OPT_OFFSET, 0, 2, 2, "two labels (FILE or board)", true, image_diff_run},
     {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE | OPT_JSON, OPT_OUTPUT, 0, MANY,
@@ -42,23 +44,29 @@ constexpr command commands[] = {
     {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
     {"set", OPT_JSON, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
+    {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
+     image_extract_run},
 };
 
 const char *const USAGE =
     "Usage: elabel-image COMMAND [OPTION]... [ARG]...\n"
     "Shows, checks, compares and builds electronic label files; dumps and programs the\n"
-    "board's label. FILE - is standard input, OUT - standard output.\n"
+    "board's label. FILE - is standard input, OUT - standard output; where a label is\n"
+    "read, 'board' is the board's label as stored (./board names a file).\n"
     "\n"
-    "  show [--json] [--offset N] FILE    decode a label file (bare label or EEPROM image)\n"
-    "  show --item ID [--raw] FILE        one item; with --raw its stored bytes alone\n"
+    "  show [--json] [--offset N] FILE    decode a label file (bare label or EEPROM image),\n"
+    "                                     or both labels of a pending-write record\n"
+    "  show --item ID [--raw] [--offset N] FILE\n"
+    "                                     one item; with --raw its stored bytes alone\n"
     "  check [--offset N] FILE...         exit 0 if every label is valid, else 1 (2 unreadable)\n"
-    "  diff [--offset N] A B              compare item by item; A or B may be 'board'\n"
+    "  diff [--offset N] A B              compare item by item\n"
     "  build -o OUT [--from FILE] [--json FILE] [--offset N] [--eeprom-size N] [ID=TEXT]...\n"
     "                                     write a valid label file\n"
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
     "  set [--json FILE] [ID=TEXT]...     change items of the board's label in one write-back\n"
     "  recover                            finish or set aside an unfinished write-back\n"
+    "  extract [--replaced] -o OUT RECORD write a pending-write record's label as a label file\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
     "      --from FILE      start from this label file; its other bytes are kept\n"
@@ -68,19 +76,22 @@ const char *const USAGE =
     "      --json           show: one JSON document\n"
     "      --item ID        show: one item, by hexadecimal id (30, 0x30) or name\n"
     "      --raw            show --item: the item's stored bytes only\n"
+    "      --replaced       extract: the label the record's write-back replaced\n"
     "  -h, --help           show this help\n"
     "  -V, --version        show the version\n"
     "\n"
     "An ID is hexadecimal as elabel takes it (30 and 0x30 are 0x30) or an item name.\n"
     "Exit status: 0 success, valid or same; 1 invalid label or labels differ;\n"
     "2 usage or file error; 3 the board's label could not be read or written;\n"
-    "4 read-back differs; 5 dump saved a label with a write-back pending;\n"
+    "4 read-back differs; 5 the board was read with a write-back pending;\n"
     "recover: 0 nothing pending or finished, 1 set aside or damaged, 2 record unreadable,\n"
     "3 not finished (board or file system). See elabel-image(1).\n";
 
-enum long_only : int { LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW };
+enum long_only : int {
+    LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW, LONG_REPLACED
+};
 
-constexpr int OPTION_COUNT = 9;
+constexpr int OPTION_COUNT = 10;
 
 struct option_table {
     option list[OPTION_COUNT + 1];
@@ -97,6 +108,7 @@ constexpr option_table make_options(int json_argument)
         {"eeprom-size", required_argument, nullptr, LONG_EEPROM_SIZE},
         {"item", required_argument, nullptr, LONG_ITEM},
         {"raw", no_argument, nullptr, LONG_RAW},
+        {"replaced", no_argument, nullptr, LONG_REPLACED},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -146,7 +158,7 @@ int count_error(const char *what, const char *arg)
 const char *option_name(unsigned bit)
 {
     constexpr const char *names[] = {"--json", "--offset", "-o", "--from", "--eeprom-size",
-                                     "--item", "--raw"};
+                                     "--item", "--raw", "--replaced"};
     for (unsigned i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
         if (bit == 1u << i) {
             return names[i];
@@ -172,6 +184,8 @@ unsigned option_bit_of(int code)
         return OPT_ITEM;
     case LONG_RAW:
         return OPT_RAW;
+    case LONG_REPLACED:
+        return OPT_REPLACED;
     default:
         return 0;
     }
@@ -196,6 +210,9 @@ int take_option(int code, const char *arg, image_options *opt)
         return IMAGE_OK;
     case LONG_RAW:
         opt->raw = true;
+        return IMAGE_OK;
+    case LONG_REPLACED:
+        opt->replaced = true;
         return IMAGE_OK;
     case LONG_OFFSET:
         return parse_count(arg, &opt->offset) ? IMAGE_OK : count_error("offset", arg);
@@ -246,6 +263,17 @@ int check_stdin_once(const command &cmd, const image_options &opt)
                        : IMAGE_OK;
 }
 
+// Some operand is a file, not the board.
+bool names_a_file(const image_options &opt)
+{
+    for (int i = 0; i < opt.nargs; ++i) {
+        if (!image_is_board(opt.args[i])) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Options that are given but do nothing, or missing: usage errors.
 int check_combination(const command &cmd, unsigned seen, const image_options &opt)
 {
@@ -253,9 +281,10 @@ int check_combination(const command &cmd, unsigned seen, const image_options &op
     if (missing != 0) {
         return option_error(cmd, missing, "is required");
     }
+    const bool from_file = opt.from != nullptr && !image_is_board(opt.from);
     if (std::strcmp(cmd.name, "build") == 0 && (seen & OPT_OFFSET) != 0 &&
-        (seen & (OPT_FROM | OPT_EEPROM_SIZE)) == 0) {
-        return option_error(cmd, OPT_OFFSET, "applies only with --from or --eeprom-size");
+        (seen & OPT_EEPROM_SIZE) == 0 && !from_file) {
+        return option_error(cmd, OPT_OFFSET, "applies only with --from FILE or --eeprom-size");
     }
     if ((seen & OPT_RAW) != 0 && (seen & OPT_ITEM) == 0) {
         return option_error(cmd, OPT_RAW, "applies only with --item");
@@ -266,6 +295,9 @@ int check_combination(const command &cmd, unsigned seen, const image_options &op
     if (opt.nargs < cmd.min_args || opt.nargs > cmd.max_args) {
         image_error("%s: %s expected", cmd.name, cmd.operands);
         return usage_hint();
+    }
+    if ((seen & OPT_OFFSET) != 0 && cmd.file_operands && !names_a_file(opt)) {
+        return option_error(cmd, OPT_OFFSET, "applies only to a label file, not to board");
     }
     return check_stdin_once(cmd, opt);
 }
@@ -331,7 +363,7 @@ int image_main(int argc, char *argv[])
     if (cmd == nullptr) {
         return usage_error("unknown command: ", name);
     }
-    image_options opt{nullptr, nullptr, nullptr, nullptr, -1, -1, false, false, nullptr, 0};
+    image_options opt{nullptr, nullptr, nullptr, nullptr, -1, -1, false, false, false, nullptr, 0};
     const int parsed = parse_options(*cmd, argc - 1, argv + 1, &opt);
     if (parsed >= 0) {
         return parsed;

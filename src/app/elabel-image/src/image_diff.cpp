@@ -6,21 +6,16 @@
 
 namespace {
 
-constexpr const char *BOARD = "board";
-
 // One side's label: the board's, read as stored, or a file's.
 int load_side(const char *side, long offset, uint8_t *label)
 {
-    if (std::strcmp(side, BOARD) == 0) {
-        bool pending = false;
-        return image_board_read(label, &pending);
-    }
     static image_file file;
-    if (image_load(side, offset, &file) != IMAGE_OK) {
-        return IMAGE_USAGE;
+    bool pending = false;
+    const int ret = image_load_label(side, offset, &file, &pending);
+    if (ret == IMAGE_OK) {
+        std::memcpy(label, file.bytes + file.label_at, ELABEL_DATA_LEN);
     }
-    std::memcpy(label, file.bytes + file.label_at, ELABEL_DATA_LEN);
-    return IMAGE_OK;
+    return ret;
 }
 
 // An item's text as show writes it, and its state when it is not ok.

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "elabel_platform.h"
 #include "image_tool.h"
 
 void image_error(const char *fmt, ...)
@@ -44,7 +45,7 @@ int image_flush_stdout()
 int image_read_file(const char *path, image_file *file)
 {
     const bool stdio = image_is_stdio(path);
-    const int fd = stdio ? STDIN_FILENO : open(path, O_RDONLY | O_CLOEXEC);
+    const int fd = stdio ? STDIN_FILENO : elabel_platform.file.open(path, O_RDONLY | O_CLOEXEC, 0);
     if (fd < 0) {
         return -errno;
     }
@@ -55,7 +56,7 @@ int image_read_file(const char *path, image_file *file)
         uint8_t extra = 0;
         uint8_t *to = size < sizeof(file->bytes) ? file->bytes + size : &extra;
         const size_t room = size < sizeof(file->bytes) ? sizeof(file->bytes) - size : 1;
-        const ssize_t n = read(fd, to, room);
+        const ssize_t n = elabel_platform.file.read(fd, to, room);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -73,7 +74,7 @@ int image_read_file(const char *path, image_file *file)
         size += static_cast<size_t>(n);
     }
     if (!stdio) {
-        close(fd);
+        elabel_platform.file.close(fd);
     }
     if (ret == 0) {
         file->size = size;
@@ -111,11 +112,8 @@ int image_read(const char *path, image_file *file)
     return IMAGE_OK;
 }
 
-int image_load(const char *path, long offset, image_file *file)
+int image_place(const char *path, long offset, image_file *file)
 {
-    if (image_read(path, file) != IMAGE_OK) {
-        return IMAGE_USAGE;
-    }
     if (image_locate(file, offset) != 0) {
         image_error("%s: %zu %s, too short for the %d-byte label at byte %ld", image_file_name(path),
                     file->size, image_bytes(file->size), ELABEL_DATA_LEN,
@@ -123,4 +121,18 @@ int image_load(const char *path, long offset, image_file *file)
         return IMAGE_USAGE;
     }
     return IMAGE_OK;
+}
+
+int image_load(const char *path, long offset, image_file *file)
+{
+    if (image_read(path, file) != IMAGE_OK) {
+        return IMAGE_USAGE;
+    }
+    if (image_is_record(*file)) {
+        image_error("%s: a pending-write record, not a label file: 'elabel-image show' shows "
+                    "its two labels, 'elabel-image extract' writes either as a label file",
+                    image_file_name(path));
+        return IMAGE_USAGE;
+    }
+    return image_place(path, offset, file);
 }

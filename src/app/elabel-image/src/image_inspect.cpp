@@ -1,4 +1,4 @@
-// show and check: decode label files without changing anything.
+// show and check: decode labels without changing anything.
 #include <cstring>
 
 #include "elabel_image.h"
@@ -29,25 +29,56 @@ int show_item(const image_options &opt, const uint8_t *label)
     return image_flush_stdout();
 }
 
-// One file of several: one line when it is bad.
-int check_one(const char *path, long offset)
+int show_label(const image_options &opt, const image_file &file)
 {
-    static image_file file;
-    if (image_load(path, offset, &file) != IMAGE_OK) {
+    const uint8_t *label = file.bytes + file.label_at;
+    if (opt.item != nullptr) {
+        return show_item(opt, label);
+    }
+    if (opt.json) {
+        // The board's label is where the board keeps it.
+        const bool board = image_is_board(opt.args[0]);
+        image_show_json(stdout, label, board ? ELABEL_FLASH_OFFSET : file.label_at);
+    } else {
+        image_show_text(stdout, label);
+    }
+    return image_flush_stdout();
+}
+
+// A record is shown whole: its two labels, each named.
+int show_record(const image_options &opt, const image_file &file)
+{
+    if (opt.json || opt.item != nullptr || opt.offset >= 0) {
+        image_error("%s: a pending-write record: show takes it without --json, --item or "
+                    "--offset; 'elabel-image extract' writes either of its labels as a label file",
+                    image_file_name(opt.args[0]));
         return IMAGE_USAGE;
     }
-    char first[160];
-    const size_t count = image_first_problem(file.bytes + file.label_at, first, sizeof(first));
-    if (count == 0) {
-        return IMAGE_OK;
+    return image_show_record(opt.args[0], file);
+}
+
+// One operand of check: with `detailed` one line per problem, else the first
+// problem and how many more.
+int check_operand(const char *operand, long offset, bool detailed)
+{
+    static image_file file;
+    bool pending = false;
+    const int loaded = image_load_label(operand, offset, &file, &pending);
+    if (loaded != IMAGE_OK) {
+        return loaded;
     }
-    if (count == 1) {
-        image_error("%s: %s", image_file_name(path), first);
-    } else {
-        image_error("%s: %s (and %zu more %s)", image_file_name(path), first, count - 1,
+    const uint8_t *label = file.bytes + file.label_at;
+    char first[160];
+    const size_t count = detailed ? image_problems(label, operand, true)
+                                  : image_first_problem(label, first, sizeof(first));
+    if (count == 1 && !detailed) {
+        image_error("%s: %s", image_file_name(operand), first);
+    } else if (count > 1 && !detailed) {
+        image_error("%s: %s (and %zu more %s)", image_file_name(operand), first, count - 1,
                     count == 2 ? "problem" : "problems");
     }
-    return IMAGE_INVALID;
+    const int status = count == 0 ? IMAGE_OK : IMAGE_INVALID;
+    return pending ? image_worse(status, IMAGE_PENDING) : status;
 }
 
 } // namespace
@@ -55,35 +86,29 @@ int check_one(const char *path, long offset)
 int image_show_run(const image_options &opt)
 {
     static image_file file;
-    if (image_load(opt.args[0], opt.offset, &file) != IMAGE_OK) {
-        return IMAGE_USAGE;
+    const char *operand = opt.args[0];
+    bool pending = false;
+    const bool board = image_is_board(operand);
+    int ret = board ? image_load_label(operand, opt.offset, &file, &pending)
+                    : image_read(operand, &file);
+    if (ret == IMAGE_OK && !board) {
+        if (image_is_record(file)) {
+            return show_record(opt, file);
+        }
+        ret = image_place(operand, opt.offset, &file);
     }
-    const uint8_t *label = file.bytes + file.label_at;
-    if (opt.item != nullptr) {
-        return show_item(opt, label);
+    if (ret != IMAGE_OK) {
+        return ret;
     }
-    if (opt.json) {
-        image_show_json(stdout, label, file.label_at);
-    } else {
-        image_show_text(stdout, label);
-    }
-    return image_flush_stdout();
+    const int shown = show_label(opt, file);
+    return pending ? image_worse(shown, IMAGE_PENDING) : shown;
 }
 
 int image_check_run(const image_options &opt)
 {
-    static image_file file;
-    if (opt.nargs == 1) {
-        if (image_load(opt.args[0], opt.offset, &file) != IMAGE_OK) {
-            return IMAGE_USAGE;
-        }
-        return image_problems(file.bytes + file.label_at, opt.args[0], true) == 0 ? IMAGE_OK
-                                                                                   : IMAGE_INVALID;
-    }
     int worst = IMAGE_OK;
     for (int i = 0; i < opt.nargs; ++i) {
-        const int status = check_one(opt.args[i], opt.offset);
-        worst = status > worst ? status : worst;
+        worst = image_worse(worst, check_operand(opt.args[i], opt.offset, opt.nargs == 1));
     }
     return worst;
 }

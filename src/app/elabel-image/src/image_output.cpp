@@ -3,13 +3,16 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
+#include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "elabel_file.h"
+#include "elabel_platform.h"
 #include "elabel_signals.h"
 #include "image_tool.h"
 
@@ -43,29 +46,30 @@ const char *kind_of(mode_t mode)
 }
 
 // What is at the path now: nothing, or a regular file whose mode and owner the
-// new file keeps. IMAGE_OK or IMAGE_USAGE after a message.
+// new file keeps, but never its set-user-id or set-group-id bit.
+// IMAGE_OK or IMAGE_USAGE after a message.
 int inspect_target(const char *path, target *out)
 {
     struct stat st {};
-    if (lstat(path, &st) != 0) {
+    if (elabel_platform.file.lstat(path, &st) != 0) {
         if (errno != ENOENT) {
             image_error("%s: %s", path, std::strerror(errno));
             return IMAGE_USAGE;
         }
-        const mode_t mask = umask(0);
-        umask(mask);
-        *out = target{false, static_cast<mode_t>(0666 & ~mask), 0, 0};
+        *out = target{false, 0, 0, 0};
         return IMAGE_OK;
     }
     if (!S_ISREG(st.st_mode)) {
         image_error("%s: is %s; only a regular file is replaced", path, kind_of(st.st_mode));
         return IMAGE_USAGE;
     }
-    *out = target{true, static_cast<mode_t>(st.st_mode & 07777), st.st_uid, st.st_gid};
+    const mode_t kept = st.st_mode & 07777 & ~static_cast<mode_t>(S_ISUID | S_ISGID);
+    *out = target{true, kept, st.st_uid, st.st_gid};
     return IMAGE_OK;
 }
 
-// "DIR/.NAME.XXXXXX" beside the path: hidden, and on the same file system.
+// "DIR/.NAME." beside the path (hidden, on the same file system), to which
+// create_temp adds six characters.
 int temp_name(const char *path, char *out, size_t size)
 {
     const char *slash = std::strrchr(path, '/');
@@ -75,21 +79,47 @@ int temp_name(const char *path, char *out, size_t size)
     return n >= 0 && static_cast<size_t>(n) < size ? 0 : -ENAMETOOLONG;
 }
 
-// Writes, sets the owner and mode, flushes and closes the temporary file. 0 or -errno.
+// Creates a new file at `temp` with its last six characters made unique, mode
+// 0666 less the umask. The descriptor, or -errno.
+int create_temp(char *temp)
+{
+    constexpr char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    constexpr int TRIES = 100;
+    char *suffix = temp + std::strlen(temp) - 6;
+    timespec now {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
+    for (int attempt = 0; attempt < TRIES; ++attempt) {
+        for (int i = 0; i < 6; ++i) {
+            seed = seed * 6364136223846793005u + 1442695040888963407u;
+            suffix[i] = LETTERS[(seed >> 33) % (sizeof(LETTERS) - 1)];
+        }
+        const int fd = elabel_platform.file.open(
+            temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd >= 0 ? fd : -errno;
+        }
+    }
+    return -EEXIST;
+}
+
+// Writes, gives a replacing file the old one's owner and mode, flushes and
+// closes the temporary file. 0 or -errno.
 int fill_temp(int fd, const uint8_t *bytes, size_t size, const target &t)
 {
     int ret = elabel_write_all(fd, bytes, size);
     // As root the old owner is kept; chown before chmod, which chown may clear.
-    if (ret == 0 && t.exists && geteuid() == 0 && fchown(fd, t.uid, t.gid) != 0) {
+    if (ret == 0 && t.exists && geteuid() == 0 &&
+        elabel_platform.file.fchown(fd, t.uid, t.gid) != 0) {
         ret = -errno;
     }
-    if (ret == 0 && fchmod(fd, t.mode) != 0) {
+    if (ret == 0 && t.exists && elabel_platform.file.fchmod(fd, t.mode) != 0) {
         ret = -errno;
     }
-    if (ret == 0 && fsync(fd) != 0) {
+    if (ret == 0 && elabel_platform.file.fsync(fd) != 0) {
         ret = -errno;
     }
-    if (close(fd) != 0 && ret == 0) {
+    if (elabel_platform.file.close(fd) != 0 && ret == 0) {
         ret = -errno;
     }
     return ret;
@@ -102,16 +132,16 @@ int replace(const char *path, const uint8_t *bytes, size_t size, const target &t
     if (temp_name(path, temp, sizeof(temp)) != 0) {
         return -ENAMETOOLONG;
     }
-    const int fd = mkostemp(temp, O_CLOEXEC);
+    const int fd = create_temp(temp);
     if (fd < 0) {
-        return -errno;
+        return fd;
     }
     int ret = fill_temp(fd, bytes, size, t);
-    if (ret == 0 && rename(temp, path) != 0) {
+    if (ret == 0 && elabel_platform.file.rename(temp, path) != 0) {
         ret = -errno;
     }
     if (ret != 0) {
-        unlink(temp);
+        (void)elabel_platform.file.unlink(temp);
     }
     return ret;
 }

@@ -151,7 +151,7 @@ int write_back()
     }
     if (report.recorded == 0 && report.why[0] != '\0') {
         image_error("set: written without a pending-write record (%s): a cut during the "
-                    "write-back would have left a damaged label",
+                    "write-back would have lost items",
                     report.why);
     }
     if (ret == 0) {

@@ -15,7 +15,7 @@ constexpr int IMAGE_INVALID = 1;   // the label does not check; diff: the labels
 constexpr int IMAGE_USAGE = 2;     // usage or file error
 constexpr int IMAGE_DEVICE = 3;    // the board's label could not be read or written
 constexpr int IMAGE_MISMATCH = 4;  // programmed, but the read-back differs
-constexpr int IMAGE_PENDING = 5;   // dump: saved, but an unfinished write-back is pending
+constexpr int IMAGE_PENDING = 5;   // read from the board while an unfinished write-back is pending
 
 // The largest file taken: the EEPROM's whole 16-bit word-address space.
 constexpr size_t IMAGE_FILE_MAX = 65536;
@@ -38,6 +38,7 @@ struct image_options {
     long eeprom_size;     // -1: not given
     bool json;
     bool raw;
+    bool replaced;        // extract: the label the record's write-back replaced
     char **args;
     int nargs;
 };
@@ -60,8 +61,22 @@ int image_read_file(const char *path, image_file *file);
 int image_locate(image_file *file, long offset);
 // Reads, naming the file in any error: IMAGE_OK or IMAGE_USAGE.
 int image_read(const char *path, image_file *file);
-// Reads and locates, naming the file in any error: IMAGE_OK or IMAGE_USAGE.
+// image_locate, naming the file in any error: IMAGE_OK or IMAGE_USAGE.
+int image_place(const char *path, long offset, image_file *file);
+// Reads and locates, naming the file in any error: IMAGE_OK or IMAGE_USAGE. A
+// pending-write record is refused (its tag says what it is).
 int image_load(const char *path, long offset, image_file *file);
+
+// The operand "board" names the board's label ("./board" a file of that name).
+bool image_is_board(const char *operand);
+// A label file, or the board's label as stored, read raw under the lock, as a
+// bare label: IMAGE_OK, IMAGE_USAGE (a file error) or IMAGE_DEVICE, each after
+// a message. *pending: the board was read while a write-back is pending.
+int image_load_label(const char *operand, long offset, image_file *file, bool *pending);
+// The worse of two statuses of operands: a file or the board that could not be
+// read (2, 3), then a board read while a write-back is pending (5), then an
+// invalid label (1).
+int image_worse(int a, int b);
 
 // Output (image_output.cpp): standard output for "-", else a new regular file or
 // one that replaces a regular file, keeping its mode (and owner, as root); the
@@ -114,6 +129,12 @@ int image_json_patch(const uint8_t *doc, size_t size, const char *path, uint8_t 
 // is pending (*pending). IMAGE_OK, or IMAGE_DEVICE after a message.
 int image_board_read(uint8_t *label, bool *pending);
 
+// Pending-write records (image_record.cpp), recognised by their format tag.
+bool image_is_record(const image_file &file);
+// show of a record: both labels, each named. IMAGE_OK, or IMAGE_INVALID for a
+// damaged record.
+int image_show_record(const char *path, const image_file &file);
+
 // Commands: each returns the exit status.
 int image_show_run(const image_options &opt);
 int image_check_run(const image_options &opt);
@@ -123,6 +144,7 @@ int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
 int image_set_run(const image_options &opt);
+int image_extract_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
 #endif

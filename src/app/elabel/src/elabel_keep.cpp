@@ -76,6 +76,7 @@ void prune(const char *dir, const char *newest)
     }
     size_t count = 0;
     while (const dirent *entry = elabel_platform.file.readdir(listing)) {
+        // is_kept bounds the name's length, so the copy is whole.
         if (count < LISTED_MAX && is_kept(entry->d_name) &&
             std::strcmp(entry->d_name, newest) != 0) {
             // is_kept bounds the length; the precision lets the compiler see it.

@@ -31,7 +31,7 @@ constexpr elabel_platform_ops real_platform = {
     {driver_i2c_get_data, driver_i2c_set_data},
     {memcpy_s, memset_s, std::malloc, std::free},
     {open_file, lock_file, read, write, fsync, close, std::rename, link, unlink, mkdir, opendir,
-     readdir, closedir},
+     readdir, closedir, lstat, fchmod, fchown},
     ELABEL_RECORD_DIR,
     usleep,
     std::time,

@@ -7,6 +7,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 
 #include <ctime>
@@ -47,6 +48,9 @@ struct elabel_file_ops {
     DIR *(*opendir)(const char *path);
     struct dirent *(*readdir)(DIR *dir);
     int (*closedir)(DIR *dir);
+    int (*lstat)(const char *path, struct stat *st);
+    int (*fchmod)(int fd, mode_t mode);
+    int (*fchown)(int fd, uid_t owner, gid_t group);
 };
 
 struct elabel_platform_ops {

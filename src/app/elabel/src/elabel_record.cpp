@@ -69,7 +69,8 @@ void encode(uint8_t *record, const uint8_t *image, const uint8_t *replaced, bool
 }
 
 // An earlier record is recognised by its tag and size alone: it is never
-// replayed, only set aside.
+// replayed, only set aside. Its image follows the tag, length and offset.
+constexpr size_t EARLIER_IMAGE_AT = 16;
 bool is_earlier(const uint8_t *record, size_t size)
 {
     constexpr size_t EARLIER_LEN = 8 + 4 + 4 + ELABEL_DATA_LEN + 4;
@@ -291,12 +292,29 @@ elabel_record_state elabel_record_read(elabel_record *out, const char **why)
         *why = std::strerror(err);
         return err == EISDIR ? elabel_record_state::damaged : elabel_record_state::unreadable;
     }
-    const auto size = static_cast<size_t>(got);
-    out->crc = size >= 4 ? elabel_get_le32(record + size - 4) : 0;
-    if (is_earlier(record, size)) {
+    return elabel_record_decode(record, static_cast<size_t>(got), out, why);
+}
+
+elabel_record_state elabel_record_decode(const uint8_t *bytes, size_t size, elabel_record *out,
+                                         const char **why)
+{
+    out->crc = size >= 4 ? elabel_get_le32(bytes + size - 4) : 0;
+    if (is_earlier(bytes, size)) {
+        std::memcpy(out->image, bytes + EARLIER_IMAGE_AT, ELABEL_DATA_LEN);
         *why = "written by an earlier version, without the label it replaces";
         return elabel_record_state::earlier;
     }
-    *why = decode(record, size, out);
+    *why = decode(bytes, size, out);
     return *why == nullptr ? elabel_record_state::intact : elabel_record_state::damaged;
+}
+
+const char *elabel_record_tag(const uint8_t *bytes, size_t size)
+{
+    constexpr const uint8_t *TAGS[] = {FORMAT_TAG, EARLIER_TAG};
+    for (const uint8_t *tag : TAGS) {
+        if (size >= ELABEL_RECORD_TAG_LEN && std::memcmp(bytes, tag, ELABEL_RECORD_TAG_LEN) == 0) {
+            return reinterpret_cast<const char *>(tag);
+        }
+    }
+    return nullptr;
 }

@@ -61,6 +61,17 @@ enum class elabel_record_state { none, intact, damaged, earlier, unreadable };
 // Reads the record. For a damaged or unreadable record, `*why` says what is wrong.
 elabel_record_state elabel_record_read(elabel_record *out, const char **why);
 
+// The bytes of a record file, as elabel_record_read takes them: intact, earlier
+// (only `out->image` set: that format keeps no replaced label) or damaged, with
+// `*why`. Sets `out->crc` and `*why` in every case.
+elabel_record_state elabel_record_decode(const uint8_t *bytes, size_t size, elabel_record *out,
+                                         const char **why);
+
+// The format tag of a record, if the bytes begin with that of any format there
+// has been: its ELABEL_RECORD_TAG_LEN characters (no NUL), else nullptr.
+const char *elabel_record_tag(const uint8_t *bytes, size_t size);
+constexpr size_t ELABEL_RECORD_TAG_LEN = 8;
+
 // The record's path, for messages.
 const char *elabel_record_path();
 
