@@ -1,5 +1,8 @@
 // The set command in process, on the fake platform: its retries and pauses.
+#include <cerrno>
+
 #include "elabel_cli.h"
+#include "elabel_record.h"
 #include "fake_platform.h"
 
 using fake::g;
@@ -80,4 +83,49 @@ TEST_F(SetRunTest, AnImageAlreadyLoadedIsUsedAsItIs)
     EXPECT_EQ(4, g.reads);
     EXPECT_EQ(fake::make_image({{0x30, "ACME"}, {0x31, "Widget"}, {0x33, "pending"}}),
               fake::label());
+}
+
+// What set says on standard error when the label did not end as asked, or
+// its record stays: never an item stored that was not, always the record.
+TEST_F(SetRunTest, StandardErrorSaysWhatBecameOfTheLabelAndItsRecord)
+{
+    const auto old = fake::make_image({{0x30, "old"}, {0x31, "product"}});
+    auto cut = fake::make_image({{0x30, "new"}, {0x31, "product"}});
+    const auto image = cut;
+    std::fill(cut.begin() + 19 * 32, cut.end(), 0);  // a write pass cut after page 19
+    auto damaged = fake::make_image({{0x12, "CS0001"}, {0x30, "ACME"}});
+    damaged[fake::item_of(0x12).offset + ELABEL_ITEM_HEAD_LEN] ^= 0x20;
+    const struct {
+        const char *what;
+        std::vector<uint8_t> device;
+        void (*fault)();
+        bool record;      // a record of `image` over `old` is pending at the start
+        int32_t status;
+        const char *said;  // on standard error, or "" for nothing about the item
+    } cases[] = {
+        {"the damaged label cannot be kept", damaged, [] { g.file_faults = {{"mkdir", EROFS}}; },
+         false, -1, ""},
+        {"written, its record not removed", old, [] { g.file_faults = {{"unlink", EROFS}}; },
+         false, 0, "it stays pending; later writes wait for it\n"},
+        {"a record the load could not finish", cut, [] { g.ignore_writes = true; }, true, -1,
+         "an unfinished write-back is pending: record "},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
+        driver_elabel_release();
+        fake::install();
+        fake::put_label(c.device);
+        if (c.record) {
+            ASSERT_EQ(0, elabel_record_store(image.data(), old.data(), false));
+        }
+        c.fault();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(c.status, set("0x31", "NAME"));
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(std::string::npos, err.find("is stored as its default")) << err;
+        EXPECT_NE(std::string::npos, err.find(c.said)) << err;
+        EXPECT_EQ(c.status == 0 || c.record,
+                  err.find(fake::record_path()) != std::string::npos) << err;
+    }
+    (void)out();
 }

@@ -57,9 +57,7 @@ extern "C" void elabel_tell_writeback(void)
         return;
     }
     if (report.pending[0] != '\0') {
-        std::fprintf(stderr,
-                     "elabel: the pending-write record %s stays (%s): later writes wait for it\n",
-                     report.pending, report.why);
+        std::fprintf(stderr, "elabel: %s; later writes wait for it\n", report.why);
     } else if (report.outcome == ELABEL_WRITEBACK_WRITTEN && report.recorded == 0 &&
                report.why[0] != '\0') {
         std::fprintf(stderr,

@@ -102,8 +102,9 @@ int32_t driver_elabel_clear(void);                             /* 0; -1; -4; -8 
 
 /*
  * What the last write-back of this process did, for programs that tell their
- * user (the store itself prints nothing). Kept until the next write-back; a
- * load that finds a pending-write record it cannot settle notes it here too.
+ * user (the store itself prints nothing). Kept until the next load or
+ * write-back; a load that finds a pending-write record it cannot settle notes
+ * it here too.
  */
 #define ELABEL_WRITEBACK_NONE 0       /* no write-back has run */
 #define ELABEL_WRITEBACK_WRITTEN 1    /* written and read back */

@@ -1,4 +1,5 @@
 #include "elabel_record.h"
+#include "elabel_report.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -98,6 +99,7 @@ void write_magic(uint8_t *image)
 load_result load_locked(int32_t *verify_ret, uint32_t *found)
 {
     driver_elabel_release();
+    elabel_report_clear();  // a load starts what the report tells anew
     // A write-back that stays unfinished leaves no label to read.
     const bool pending = elabel_recovery_kept(elabel_record_recover());
     if (!new_image()) {
