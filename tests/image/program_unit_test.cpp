@@ -1,5 +1,5 @@
-// Review: program in process, on the store's fake platform, with a record
-// directory that refuses changes.
+// program and recover in process, on the store's fake platform, with a record
+// directory that refuses changes: what they say matches what they did.
 #include <cerrno>
 #include <fstream>
 #include <string>
@@ -9,7 +9,7 @@
 #include "image_tool.h"
 
 using fake::g;
-using ReviewProgramTest = StoreTest;
+using BoardWriteTest = StoreTest;
 
 namespace {
 
@@ -39,7 +39,7 @@ int program(const std::string &path, std::string *err)
 
 // A record that stays pending refuses the write-back before any transfer:
 // program must not say that a transfer failed, and names the record.
-TEST_F(ReviewProgramTest, RefusedForAPendingRecordSaysSoNotThatATransferFailed)
+TEST_F(BoardWriteTest, RefusedForAPendingRecordSaysSoNotThatATransferFailed)
 {
     const auto label = fake::make_image({{0x30, "new"}});
     const auto old = fake::make_image({{0x30, "old"}});
@@ -54,7 +54,7 @@ TEST_F(ReviewProgramTest, RefusedForAPendingRecordSaysSoNotThatATransferFailed)
 }
 
 // A write-back that could not store its record still runs, and says so.
-TEST_F(ReviewProgramTest, WrittenWithoutARecordSaysSo)
+TEST_F(BoardWriteTest, WrittenWithoutARecordSaysSo)
 {
     const auto label = fake::make_image({{0x30, "new"}});
     fake::put_label(fake::make_image({{0x30, "old"}}));
@@ -67,7 +67,7 @@ TEST_F(ReviewProgramTest, WrittenWithoutARecordSaysSo)
 
 // A record that fits neither label, which could not be renamed but was
 // removed: recover must not say it was set aside.
-TEST_F(ReviewProgramTest, RecoverSaysSetAsideOnlyWhenItWas)
+TEST_F(BoardWriteTest, RecoverSaysSetAsideOnlyWhenItWas)
 {
     const auto label = fake::make_image({{0x30, "new"}});
     fake::put_label(fake::make_image({{0x30, "another board"}, {0x64, "its description"}}));
