@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Prints text + data of `elabel` and of the project libraries it loads, and
 # fails when their sum is over the budget (64 KiB unless LIMIT is given).
-# `elabel-image` is reported beside it, with its own total against the same budget.
+# `elabel-image` is reported beside it, with its own total against its own
+# budget (IMAGE_LIMIT): 73316 bytes measured on AArch64 with board reads,
+# records, set and output files through the platform table, plus a tenth.
 #   scripts/size-budget.sh [build-dir]      (SIZE=<size tool> to choose the tool)
 set -euo pipefail
 
 build=${1:-build-aarch64}
 limit=${LIMIT:-65536}
+image_limit=${IMAGE_LIMIT:-80648}
 elabel=$build/src/app/elabel/elabel
 image=$build/src/app/elabel-image/elabel-image
 for f in "$elabel" "$image"; do
@@ -43,14 +46,16 @@ done
 machine=$(readelf -h "$elabel" | sed -n 's/.*Machine: *//p')
 over=0
 for program in "$elabel" "$image"; do
+  budget=$limit
+  [ "$program" = "$image" ] && budget=$image_limit
   total=0
   for f in $(files_of "$program"); do
     total=$((total + sizes[$f]))
   done
   printf '%-18s %8s %8s %8s %10d  (budget %d, %s)\n' "total $(basename "$program")" '' '' '' \
-    "$total" "$limit" "$machine"
-  if [ "$total" -gt "$limit" ]; then
-    echo "$(basename "$program") over budget by $((total - limit)) bytes" >&2
+    "$total" "$budget" "$machine"
+  if [ "$total" -gt "$budget" ]; then
+    echo "$(basename "$program") over budget by $((total - budget)) bytes" >&2
     over=1
   fi
 done

@@ -69,36 +69,38 @@ bool older(const char *a, const char *b)
 void prune(const char *dir, const char *newest)
 {
     static char names[LISTED_MAX][NAME_MAX_LEN];
-    static const char *order[LISTED_MAX];
     DIR *listing = elabel_platform.file.opendir(dir);
     if (listing == nullptr) {
         return;
     }
     size_t count = 0;
     while (const dirent *entry = elabel_platform.file.readdir(listing)) {
-        // is_kept bounds the name's length, so the copy is whole.
         if (count < LISTED_MAX && is_kept(entry->d_name) &&
             std::strcmp(entry->d_name, newest) != 0) {
             // is_kept bounds the length; the precision lets the compiler see it.
             std::snprintf(names[count], NAME_MAX_LEN, "%.*s", static_cast<int>(NAME_MAX_LEN - 1),
                           entry->d_name);
-            order[count] = names[count];
             ++count;
         }
     }
     (void)elabel_platform.file.closedir(listing);
-    if (count < static_cast<size_t>(ELABEL_KEPT_MAX)) {
-        return;
-    }
-    std::sort(order, order + count, older);
-    char path[ELABEL_KEPT_PATH_MAX];
-    for (size_t i = 0; i + ELABEL_KEPT_MAX - 1 < count; ++i) {
-        std::snprintf(path, sizeof(path), "%s/%s", dir, order[i]);
+    char path[ELABEL_KEPT_PATH_MAX] = "";
+    // The oldest goes, one at a time: a handful of names, kept small.
+    for (; count + 1 > static_cast<size_t>(ELABEL_KEPT_MAX); --count) {
+        size_t oldest = 0;
+        for (size_t i = 1; i < count; ++i) {
+            oldest = older(names[i], names[oldest]) ? i : oldest;
+        }
+        std::snprintf(path, sizeof(path), "%s/%.*s", dir, static_cast<int>(NAME_MAX_LEN - 1),
+                      names[oldest]);
         if (elabel_platform.file.unlink(path) != 0) {
             ELABEL_ERR("kept label %s not removed: %s\n", path, std::strerror(errno));
         }
+        std::memcpy(names[oldest], names[count - 1], NAME_MAX_LEN);
     }
-    (void)elabel_sync_parent(path);
+    if (path[0] != '\0') {
+        (void)elabel_sync_parent(path);
+    }
 }
 
 int make_dir(const char *dir)
