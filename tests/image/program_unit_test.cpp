@@ -37,22 +37,6 @@ int program(const std::string &path, std::string *err)
 
 } // namespace
 
-// A record that stays pending refuses the write-back before any transfer:
-// program must not say that a transfer failed, and names the record.
-TEST_F(BoardWriteTest, RefusedForAPendingRecordSaysSoNotThatATransferFailed)
-{
-    const auto label = fake::make_image({{0x30, "new"}});
-    const auto old = fake::make_image({{0x30, "old"}});
-    fake::put_label(old);
-    ASSERT_EQ(0, elabel_record_store(old.data(), label.data(), false));  // device holds its label
-    g.file_faults = {{"unlink", EROFS}, {"rename", EROFS}};
-    std::string err;
-    EXPECT_EQ(IMAGE_DEVICE, program(put_file(label), &err));
-    EXPECT_EQ(0, g.writes);
-    EXPECT_EQ(std::string::npos, err.find("the transfer failed")) << err;
-    EXPECT_NE(std::string::npos, err.find(fake::record_path())) << err;
-}
-
 // A write-back that could not store its record still runs, and says so.
 TEST_F(BoardWriteTest, WrittenWithoutARecordSaysSo)
 {
