@@ -563,7 +563,7 @@ check_recovery() {
     check "recover says it finished the write-back" [ "$(sed -n 's/^KTEST-OUT 01 //p' \
         "$WORK/console.txt" | tr -d ' \n')" = "$(printf 'unfinished write-back finished: the board holds its label\n' |
         od -An -tx1 -v | tr -d ' \n')" ]
-    check "recover logs the restore" logged 01 err elabel_record_recover \
+    check "recover logs the restore" logged 01 err elabel_record_decide \
         'label restored from an unfinished write-back'
     check "elabel then reads the finished label" [ "$(sed -n 's/^KTEST-OUT 02 //p' \
         "$WORK/console.txt" | tr -d ' \n')" = "$(printf '[elabel_data] NEW\r\n' | od -An -tx1 -v | tr -d ' \n')" ]
