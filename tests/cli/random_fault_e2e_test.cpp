@@ -2,7 +2,7 @@
 // simulated EEPROM, each under a random fault from one table, judged by a model
 // of what the commands reported: a reported success holds until a later one
 // replaces it, every value is one that some command asked for, and the label is
-// valid whenever no write-back is pending. ELABEL_FAULT_SEED=N replays seed N.
+// valid whenever no write-back is pending. ELABEL_FAULT_RUN=N replays run N.
 #include <fcntl.h>
 #include <sys/mount.h>
 #include <unistd.h>
@@ -22,7 +22,7 @@ namespace {
 using texts = std::map<uint8_t, std::string>;
 using env_map = std::map<std::string, std::string>;
 
-constexpr uint32_t SEEDS[] = {1, 2, 3, 4, 5, 6, 7, 8};
+constexpr uint32_t RUNS[] = {1, 2, 3, 4, 5, 6, 7, 8};
 constexpr int STEPS = 30;
 constexpr uint32_t MAX_PAGE = 160;  // a write-back is 148 page writes
 // Every item; `elabel set` takes those from SETTABLE on.
@@ -201,14 +201,14 @@ protected:
         return why;
     }
 
-    // One seed's run: "", or the step that went wrong and the history.
-    std::string run_seed(uint32_t seed)
+    // One numbered run: "", or the step that went wrong and the history.
+    std::string run_numbered(uint32_t number)
     {
         if (mount("elabel-test", record_parent().c_str(), "tmpfs", 0, "mode=0755") != 0) {
             return "no fresh " + record_parent() + ": " + std::strerror(errno);
         }
         put_label(image_of(FIRST));
-        std::mt19937 rng(seed);
+        std::mt19937 rng(number);
         std::set<texts> possible = {FIRST};
         std::string history;
         for (int step = 1; step <= STEPS + 1; ++step) {
@@ -269,13 +269,13 @@ protected:
 
 TEST_F(RandomFaultE2e, ReportedSuccessesHoldAndEveryValueWasAskedFor)
 {
-    std::vector<uint32_t> seeds(std::begin(SEEDS), std::end(SEEDS));
-    if (const char *seed = std::getenv("ELABEL_FAULT_SEED")) {
-        seeds = {static_cast<uint32_t>(std::strtoul(seed, nullptr, 10))};
+    std::vector<uint32_t> numbers(std::begin(RUNS), std::end(RUNS));
+    if (const char *chosen = std::getenv("ELABEL_FAULT_RUN")) {
+        numbers = {static_cast<uint32_t>(std::strtoul(chosen, nullptr, 10))};
     }
-    for (uint32_t seed : seeds) {
-        const std::string why = run_seed(seed);
-        EXPECT_TRUE(why.empty()) << "seed " << seed << " (replay: ELABEL_FAULT_SEED=" << seed
+    for (uint32_t number : numbers) {
+        const std::string why = run_numbered(number);
+        EXPECT_TRUE(why.empty()) << "run " << number << " (replay: ELABEL_FAULT_RUN=" << number
                                  << "), " << why;
     }
 }

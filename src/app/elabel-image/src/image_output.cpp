@@ -88,11 +88,11 @@ int create_temp(char *temp)
     char *suffix = temp + std::strlen(temp) - 6;
     timespec now {};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t seed = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
+    uint64_t state = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
     for (int attempt = 0; attempt < TRIES; ++attempt) {
         for (int i = 0; i < 6; ++i) {
-            seed = seed * 6364136223846793005u + 1442695040888963407u;
-            suffix[i] = LETTERS[(seed >> 33) % (sizeof(LETTERS) - 1)];
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            suffix[i] = LETTERS[(state >> 33) % (sizeof(LETTERS) - 1)];
         }
         const int fd = elabel_platform.file.open(
             temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
