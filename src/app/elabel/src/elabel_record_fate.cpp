@@ -48,6 +48,10 @@ constexpr fate_rule RULES[] = {
     {elabel_outcome::record_unreadable, elabel_fate::kept, "pending-write record not read"},
 };
 
+// An outcome without a rule keeps the record: never lose one by omission.
+constexpr fate_rule UNRULED = {elabel_outcome::device_unread, elabel_fate::kept,
+                               "write-back not settled"};
+
 const fate_rule &rule_for(elabel_outcome outcome)
 {
     for (const fate_rule &rule : RULES) {
@@ -55,7 +59,7 @@ const fate_rule &rule_for(elabel_outcome outcome)
             return rule;
         }
     }
-    return RULES[0];
+    return UNRULED;
 }
 
 // "what happened: detail", or the part there is.
