@@ -49,19 +49,23 @@ TEST_F(BoardWriteTest, WrittenWithoutARecordSaysSo)
     EXPECT_NE(std::string::npos, err.find("without a pending-write record")) << err;
 }
 
-// A record that fits neither label, which could not be renamed but was
-// removed: recover must not say it was set aside.
-TEST_F(BoardWriteTest, RecoverSaysSetAsideOnlyWhenItWas)
+// A record that fits neither label and cannot be set aside is never removed:
+// it stays, the board's label is read, and recover says so and fails.
+TEST_F(BoardWriteTest, RecordThatCannotBeSetAsideStays)
 {
     const auto label = fake::make_image({{0x30, "new"}});
-    fake::put_label(fake::make_image({{0x30, "another board"}, {0x64, "its description"}}));
+    const auto board = fake::make_image({{0x30, "another board"}, {0x64, "its description"}});
+    fake::put_label(board);
     const auto old = fake::make_image({{0x30, "old"}});
     ASSERT_EQ(0, elabel_record_store(label.data(), old.data(), false));
-    g.file_faults = {{"rename", EXDEV}};
+    g.file_faults = {{"link", EXDEV}};
     testing::internal::CaptureStderr();
-    (void)image_recover_run(image_options{});
+    EXPECT_EQ(IMAGE_DEVICE, image_recover_run(image_options{}));
     const std::string err = testing::internal::GetCapturedStderr();
-    g.file_faults.clear();
-    ASSERT_FALSE(fake::record_exists());
+    EXPECT_TRUE(fake::record_exists());
     EXPECT_EQ(std::string::npos, err.find("was set aside")) << err;
+    EXPECT_NE(std::string::npos, err.find("could not be removed")) << err;
+    EXPECT_EQ(0, driver_elabel_init());  // the board's label is read all the same
+    EXPECT_EQ(board, fake::current_image());
+    g.file_faults.clear();
 }
