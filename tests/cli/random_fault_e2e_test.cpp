@@ -1,9 +1,13 @@
 // Short runs of random `elabel set`, `elabel-image program` and `recover` on the
 // simulated EEPROM, each under a random fault from one table, judged by a model
 // of what the commands reported: a reported success holds until a later one
-// replaces it, every value is one that some command asked for, and the label is
-// valid whenever no write-back is pending. ELABEL_FAULT_RUN=N replays run N.
+// replaces it, every value is one that some command asked for, the label is
+// valid whenever no write-back is pending, and no record or kept label that
+// holds the only copy of a label is removed by a command that failed.
+// ELABEL_FAULT_RUN=N replays run N.
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/mount.h>
 #include <unistd.h>
 
@@ -32,29 +36,42 @@ constexpr uint8_t ITEMS[] = {0x10, 0x11, 0x12, 0x20, 0x21, 0x22, 0x23, 0x24, 0x2
 constexpr size_t SETTABLE = 9;
 const texts FIRST = {{0x10, "R1"}, {0x12, "CS0001"}, {0x23, "BS0001"}, {0x30, "ACME"}, {0x50, "ext"}};
 
+// What is done to the record directory before a command: a pending record
+// damaged (a bit flipped in the label it writes or in the one it replaces,
+// cut short, given a later format's tag), or a directory in the record's way.
+enum class on_record { none, read_only, flip_image, flip_replaced, truncate, later_tag, directory };
+
 // The faults a command may meet, one at a time (or none, a third of the time):
-// a simulator setting (a random value below `random_below` when that is not 0),
-// with a cut or signal after a random page write when `at_page`; or the
-// record directory read-only.
+// a simulator or clock setting (a random value below `random_below` when that
+// is not 0), with a cut or signal after a random page write when `at_page`; or
+// something done to the record directory.
 struct fault {
     const char *var;
     const char *value;
     uint32_t random_below;
     bool at_page;
-    bool read_only;
+    on_record records;
 };
-constexpr fault NO_FAULT = {nullptr, nullptr, 0, false, false};
+constexpr fault NO_FAULT = {nullptr, nullptr, 0, false, on_record::none};
 constexpr fault FAULTS[] = {
-    {"QUELLIX_SIM_SIGNAL", "KILL", 0, true, false},               // power cut
-    {"QUELLIX_SIM_TORN_BYTES", nullptr, 32, true, false},         // one tearing its page
-    {"QUELLIX_SIM_SIGNAL", "INT", 0, true, false},
-    {"QUELLIX_SIM_SIGNAL", "TERM", 0, true, false},
-    {"QUELLIX_SIM_SIGNAL", "HUP", 0, true, false},
-    {"QUELLIX_SIM_WRITE_PROTECT", "nack", 0, false, false},
-    {"QUELLIX_SIM_WRITE_PROTECT", "ignore", 0, false, false},
-    {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "1", 0, false, false},  // the read-back fails
-    {nullptr, nullptr, 0, false, true},                           // read-only record directory
+    {"QUELLIX_SIM_SIGNAL", "KILL", 0, true, on_record::none},               // power cut
+    {"QUELLIX_SIM_TORN_BYTES", nullptr, 32, true, on_record::none},         // one tearing its page
+    {"QUELLIX_SIM_SIGNAL", "INT", 0, true, on_record::none},
+    {"QUELLIX_SIM_SIGNAL", "TERM", 0, true, on_record::none},
+    {"QUELLIX_SIM_SIGNAL", "HUP", 0, true, on_record::none},
+    {"QUELLIX_SIM_WRITE_PROTECT", "nack", 0, false, on_record::none},
+    {"QUELLIX_SIM_WRITE_PROTECT", "ignore", 0, false, on_record::none},
+    {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "1", 0, false, on_record::none},  // the read-back fails
+    {"ELABEL_TEST_CLOCK", nullptr, 86400, false, on_record::none},          // a clock gone back to 1970
+    {nullptr, nullptr, 0, false, on_record::read_only},
+    {nullptr, nullptr, 0, false, on_record::flip_image},
+    {nullptr, nullptr, 0, false, on_record::flip_replaced},
+    {nullptr, nullptr, 0, false, on_record::truncate},
+    {nullptr, nullptr, 0, false, on_record::later_tag},
+    {nullptr, nullptr, 0, false, on_record::directory},
 };
+constexpr size_t RECORD_IMAGE_AT = 20;
+constexpr size_t RECORD_REPLACED_AT = RECORD_IMAGE_AT + LABEL_LEN + 4;
 
 // What a command asks for: `change` over the label it loads, or in place of it.
 struct intent {
@@ -105,6 +122,73 @@ std::string show(const std::vector<uint8_t> &image)
     return show(label) + (problems.empty() ? " (valid)" : " (" + problems + ")");
 }
 
+using bytes = std::vector<uint8_t>;
+
+bytes read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return bytes{std::istreambuf_iterator<char>(in), {}};
+}
+
+void write_file(const std::string &path, const bytes &content)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc)
+        .write(reinterpret_cast<const char *>(content.data()), static_cast<long>(content.size()));
+}
+
+// The files of the record directory whose names begin with `prefix`, by name.
+std::map<std::string, bytes> files_like(const std::string &prefix)
+{
+    const std::string record = RECORD_FILE;
+    const std::string dir = record.substr(0, record.find_last_of('/'));
+    std::map<std::string, bytes> files;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const dirent *entry = readdir(d)) {
+            const std::string name = entry->d_name;
+            if (name.rfind(prefix, 0) == 0 && entry->d_type == DT_REG) {
+                files[name] = read_file(dir + "/" + name);
+            }
+        }
+        closedir(d);
+    }
+    return files;
+}
+
+bytes label_at(const bytes &record, size_t at)
+{
+    return record.size() >= at + LABEL_LEN ? bytes(record.begin() + static_cast<long>(at),
+                                                   record.begin() + static_cast<long>(at + LABEL_LEN))
+                                           : bytes{};
+}
+
+// A record that was pending, and the kept labels, before a command that
+// failed: each is still kept, or the board (or a record now) holds its label.
+std::string lost_after_failure(const bytes &record, const std::map<std::string, bytes> &kept,
+                               const bytes &board)
+{
+    const auto kept_now = files_like("kept-label-");
+    for (const auto &[name, content] : kept) {
+        if (kept_now.count(name) == 0 || kept_now.at(name) != content) {
+            return "kept label " + name + " removed or changed";
+        }
+    }
+    if (record.empty()) {
+        return "";
+    }
+    std::set<bytes> held = {board};
+    for (const auto &[name, content] : files_like("pending-label")) {
+        if (content == record) {
+            return "";
+        }
+        held.insert(label_at(content, RECORD_IMAGE_AT));
+        held.insert(label_at(content, RECORD_REPLACED_AT));
+    }
+    const bytes image = label_at(record, RECORD_IMAGE_AT);
+    return held.count(image) != 0 || held.count(label_at(record, RECORD_REPLACED_AT)) != 0
+               ? ""
+               : "a pending-write record was removed while the board holds neither of its labels";
+}
+
 std::string record_parent()
 {
     const std::string dir = ELABEL_RECORD_DIR;
@@ -149,6 +233,66 @@ protected:
                              said.find("Sanitizer") != std::string::npos ||
                              said.find("runtime error") != std::string::npos;
         return {r.signal == 0 && r.status == 0, (crashed ? "crashed: " : "") + said.substr(0, 300)};
+    }
+
+    // Does `what` to the record directory; the record as damaged, if it was.
+    bytes damage(on_record what, std::mt19937 &rng, const bytes &record, std::string *history)
+    {
+        if (what == on_record::directory && record.empty()) {
+            *history += " (a directory at the record path)";
+            mkdir(RECORD_FILE, 0700);
+            return {};
+        }
+        if (record.size() <= RECORD_REPLACED_AT || what == on_record::none ||
+            what == on_record::read_only || what == on_record::directory) {
+            return {};
+        }
+        bytes out = record;
+        switch (what) {
+        case on_record::flip_image:
+            out[RECORD_IMAGE_AT + rng() % LABEL_LEN] ^= static_cast<uint8_t>(1u << rng() % 8);
+            break;
+        case on_record::flip_replaced:
+            out[RECORD_REPLACED_AT + rng() % (out.size() - RECORD_REPLACED_AT)] ^=
+                static_cast<uint8_t>(1u << rng() % 8);
+            break;
+        case on_record::truncate:
+            out.resize(rng() % out.size());
+            break;
+        default:
+            out[7] = '9';
+            break;
+        }
+        *history += " (record damaged: " + std::to_string(static_cast<int>(what)) + ")";
+        write_file(RECORD_FILE, out);
+        return out;
+    }
+
+    // Puts back what only a person or a later version would: a directory in
+    // the record's way, a later format's tag. Says what was wrong meanwhile.
+    std::string undamage(on_record what, bool succeeded, const bytes &record)
+    {
+        struct stat st {};
+        if (what == on_record::directory && lstat(RECORD_FILE, &st) == 0 && S_ISDIR(st.st_mode)) {
+            rmdir(RECORD_FILE);
+            return succeeded ? "a command succeeded with a directory at the record path" : "";
+        }
+        if (what != on_record::later_tag || record.empty()) {
+            return "";
+        }
+        if (read_file(RECORD_FILE) != record) {
+            return "a record of a later format did not stay as it was";
+        }
+        bytes ours = record;
+        ours[7] = '3';
+        write_file(RECORD_FILE, ours);
+        return succeeded ? "a command succeeded while a later format's record was pending" : "";
+    }
+
+    bytes board()
+    {
+        (void)command({"dump", "-o", dir_ + "/now.bin"});
+        return read_file(dir_ + "/now.bin");
     }
 
     // A random command; `args` gets its arguments. The last one of a run is
@@ -238,17 +382,43 @@ protected:
             for (const auto &[name, value] : env) {
                 history += " " + name + "=" + value;
             }
-            history += f.read_only ? " (" + record_parent() + " read-only)" : "";
-            if (f.read_only && !remount_records(MS_RDONLY)) {
+            const bool read_only = f.records == on_record::read_only;
+            history += read_only ? " (" + record_parent() + " read-only)" : "";
+            const bytes before = read_file(RECORD_FILE);
+            const auto kept = files_like("kept-label-");
+            const bytes damaged = damage(f.records, rng, before, &history);
+            if (read_only && !remount_records(MS_RDONLY)) {
                 return "cannot remount " + record_parent() + " read-only";
             }
             const auto ran = command(args, env);
-            if (f.read_only && !remount_records(0)) {
+            if (read_only && !remount_records(0)) {
                 return "cannot remount " + record_parent() + " writable";
             }
             history += " -> " + ran.second;
             if (ran.second.rfind("crashed", 0) == 0) {
                 return "step " + std::to_string(step) + ": " + ran.second + "\nhistory:" + history;
+            }
+            const std::string kept_wrong =
+                undamage(f.records, ran.first, damaged.empty() ? before : damaged);
+            // A command that did what it was asked (even if a signal ended it after)
+            // replaced the label; one that did not must have kept what it found.
+            const bytes now = board();
+            bool did_it = ran.first;
+            for (const texts &label : possible) {
+                did_it = did_it || image_of(after(want, label)) == now;
+            }
+            const std::string lost =
+                did_it ? "" : lost_after_failure(damaged.empty() ? before : damaged, kept, now);
+            if (!kept_wrong.empty() || !lost.empty()) {
+                return "step " + std::to_string(step) + ": " + kept_wrong + lost + "\nhistory:" +
+                       history;
+            }
+            // A record damaged in the label it writes was set aside with the board's
+            // label as the cut left it, which a later write-back carries over: a
+            // person takes over from here.
+            if (!damaged.empty() &&
+                (f.records == on_record::flip_image || f.records == on_record::truncate)) {
+                return "";
             }
             std::set<texts> next;
             for (const texts &label : possible) {

@@ -1,7 +1,9 @@
 /*
  * Preloaded into the program under test: every syslog message is appended to
  * the file named by ELABEL_TEST_SYSLOG instead of reaching the system log.
- * Each record is "<priority> <length>\n<message bytes>\n".
+ * Each record is "<priority> <length>\n<message bytes>\n". ELABEL_TEST_CLOCK,
+ * when set, is what time() says (seconds since 1970), so that a test can set
+ * a board's clock back.
  */
 #include <fcntl.h>
 #include <stdarg.h>
@@ -9,6 +11,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <syslog.h>
+#include <time.h>
 #include <unistd.h>
 
 static void capture(int priority, const char *fmt, va_list args)
@@ -66,4 +69,18 @@ void __syslog_chk(int priority, int flag, const char *fmt, ...)
     va_start(args, fmt);
     capture(priority, fmt, args);
     va_end(args);
+}
+
+time_t time(time_t *out)
+{
+    const char *clock = getenv("ELABEL_TEST_CLOCK");
+    struct timespec now = {0, 0};
+    if (clock == NULL) {
+        (void)clock_gettime(CLOCK_REALTIME, &now);
+    }
+    const time_t t = clock != NULL ? (time_t)strtoll(clock, NULL, 10) : now.tv_sec;
+    if (out != NULL) {
+        *out = t;
+    }
+    return t;
 }

@@ -82,8 +82,13 @@ void settle_readable(const elabel_record &record, bool image_only, const char *w
                               : judge_intact(record, device, &finish);
     if (finish) {
         restore(record, device, res);
-    } else if (!image_only) {
+        return;
+    }
+    if (!image_only) {
         elabel_record_decide(res, false, record.crc, nullptr);
+    }
+    if (res->outcome == ELABEL_WRITEBACK_FOUND) {
+        elabel_record_clear_torn();  // the part holds a whole label of ours
     }
 }
 
