@@ -224,6 +224,14 @@ ssize_t file_write(int fd, const void *buffer, size_t count)
 
 int file_sync(int fd)
 {
+    // "fsync directory" fails the syncs of directories alone.
+    struct stat st {};
+    const auto dir_fault = g.file_faults.find("fsync directory");
+    if (dir_fault != g.file_faults.end() && fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+        g.file_calls.emplace_back("fsync");
+        errno = dir_fault->second;
+        return -1;
+    }
     return file_fault("fsync") ? -1 : fsync(fd);
 }
 

@@ -69,7 +69,8 @@ struct state {
     std::string record_dir;  // a fresh directory for each test's pending-write record
     // File calls go to the real file system; a call named here ("open", "read",
     // "write", "fsync", "close", "rename", "link", "unlink", "mkdir", "lstat",
-    // "fchmod", "fchown") fails with the errno given instead, every time.
+    // "fchmod", "fchown") fails with the errno given instead, every time;
+    // "fsync directory" fails only the syncs of directories.
     std::map<std::string, int> file_faults;
     std::vector<std::string> file_calls;  // each file call, by name
     time_t now = 1796688000;              // the clock: 2026-12-08 00:00:00 UTC

@@ -406,3 +406,26 @@ TEST_F(WriteBackTest, RepairKeepsTheReplacedLabel)
     EXPECT_EQ(static_cast<size_t>(ELABEL_KEPT_MAX + 1), kept_files().size());
     EXPECT_EQ(damaged, kept_files().back());
 }
+
+// A kept label says its directory was not synced only when that sync failed.
+TEST_F(WriteBackTest, KeptLabelTellsOfAFailedDirectorySyncOnly)
+{
+    Bytes damaged = OLD_LABEL;
+    damaged[fake::item_of(0x31).offset + ELABEL_ITEM_HEAD_LEN] ^= 0x20;
+    for (const bool sync_fails : {false, true}) {
+        (void)!system(("rm -f " + g.record_dir + "/" ELABEL_KEPT_PREFIX "*").c_str());
+        damaged[fake::item_of(0x31).offset + ELABEL_ITEM_HEAD_LEN + 1] ^= 1;  // a new label each time
+        fake::put_label(damaged);
+        ASSERT_EQ(0, driver_elabel_init());
+        ASSERT_EQ(0, set_data_to_elabel_mem(0x30, "new"));
+        g.log.clear();
+        if (sync_fails) {
+            g.file_faults = {{"fsync directory", EIO}};
+        }
+        EXPECT_EQ(0, driver_elabel_update()) << sync_fails;
+        g.file_faults.clear();
+        EXPECT_EQ(sync_fails, logged("elabel_keep_label|label kept in ")) << sync_fails;
+        EXPECT_EQ(sync_fails, logged("directory not synced")) << sync_fails;
+        EXPECT_EQ(1u, fake::files_like(ELABEL_KEPT_PREFIX).size()) << sync_fails;
+    }
+}
