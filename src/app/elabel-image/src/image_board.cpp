@@ -24,6 +24,7 @@ constexpr int32_t NO_LOCK = -8;
 // What program writes and what its write-back came to; what recover found.
 const uint8_t *program_label = nullptr;
 elabel_result program_res;
+double program_seconds = 0;
 elabel_held_signals program_signals;  // from taking the lock until program has reported
 elabel_result recovered;
 
@@ -98,7 +99,9 @@ int32_t write_label()
         return NO_LOCK;
     }
     elabel_hold_signals(&program_signals);
+    const double began = image_seconds();
     const int32_t ret = elabel_write_label(program_label, elabel_write_kind::whole, &program_res);
+    program_seconds = image_seconds() - began;
     elabel_set_unlock(fd);
     return ret;
 }
@@ -243,9 +246,10 @@ int image_program_run(const image_options &opt)
     const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
     if (ret == NO_LOCK) {
+        image_result_line(true, "not written", 0);
         return device_error("writing", ret);
     }
-    const int status = image_tell_write(image_write{true, path, label}, program_res);
+    const int status = image_tell_write(image_write{true, path, label, program_seconds}, program_res);
     if (status != IMAGE_OK) {
         return status;
     }

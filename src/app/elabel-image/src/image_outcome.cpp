@@ -1,5 +1,7 @@
 // What program and set say of a write-back's outcome, and their exit status:
 // one table.
+#include <time.h>
+
 #include <cstdio>
 
 #include "elabel_image.h"
@@ -14,20 +16,22 @@ struct outcome_row {
     int32_t outcome;
     int status;
     said line;
+    const char *result;  // the result line's: what the board holds now
 };
 
+constexpr const char *PENDING = "pending: the next run finishes it";
 constexpr outcome_row ROWS[] = {
-    {ELABEL_WRITEBACK_WRITTEN, IMAGE_OK, said::nothing},
-    {ELABEL_WRITEBACK_REFUSED, IMAGE_DEVICE, said::refused},
-    {ELABEL_WRITEBACK_UNCHANGED, IMAGE_DEVICE, said::ignored},
-    {ELABEL_WRITEBACK_FAILED, IMAGE_DEVICE, said::writing},
-    {ELABEL_WRITEBACK_PARTIAL, IMAGE_DEVICE, said::writing},
-    {ELABEL_WRITEBACK_UNCHECKED, IMAGE_DEVICE, said::reading_back},
-    {ELABEL_WRITEBACK_MISREAD, IMAGE_MISMATCH, said::differs},
-    {ELABEL_WRITEBACK_WORN, IMAGE_MISMATCH, said::differs},
+    {ELABEL_WRITEBACK_WRITTEN, IMAGE_OK, said::nothing, "written and read back"},
+    {ELABEL_WRITEBACK_REFUSED, IMAGE_DEVICE, said::refused, "not written"},
+    {ELABEL_WRITEBACK_UNCHANGED, IMAGE_DEVICE, said::ignored, "unchanged"},
+    {ELABEL_WRITEBACK_FAILED, IMAGE_DEVICE, said::writing, "unchanged"},
+    {ELABEL_WRITEBACK_PARTIAL, IMAGE_DEVICE, said::writing, PENDING},
+    {ELABEL_WRITEBACK_UNCHECKED, IMAGE_DEVICE, said::reading_back, PENDING},
+    {ELABEL_WRITEBACK_MISREAD, IMAGE_MISMATCH, said::differs, PENDING},
+    {ELABEL_WRITEBACK_WORN, IMAGE_MISMATCH, said::differs, "written, read back otherwise"},
 };
 // An outcome without a row is no success.
-constexpr outcome_row UNLISTED = {ELABEL_WRITEBACK_NONE, IMAGE_DEVICE, said::writing};
+constexpr outcome_row UNLISTED = {ELABEL_WRITEBACK_NONE, IMAGE_DEVICE, said::writing, PENDING};
 
 const outcome_row &row_for(int32_t outcome)
 {
@@ -71,8 +75,9 @@ void say_program(said line, const image_write &w, const elabel_result &res)
         return;
     case said::writing:
     case said::reading_back:
-        image_error("%s %s failed: the transfer failed; the system log has the details",
-                    line == said::writing ? "writing" : "reading back", ELABEL_I2C_DEV);
+        image_error("%s %s failed: the transfer failed%s; the system log has the details",
+                    line == said::writing ? "writing" : "reading back", ELABEL_I2C_DEV,
+                    res.outcome == ELABEL_WRITEBACK_FAILED ? ", the label is unchanged" : "");
         return;
     case said::ignored:
         image_error("%s: not programmed: %s took the writes, but the label reads back as it "
@@ -134,10 +139,24 @@ int image_tell_write(const image_write &w, const elabel_result &res)
     } else {
         say_set(row.line, w, res);
     }
-    if (row.status != IMAGE_OK && row.line != said::refused && res.pending[0] != '\0') {
+    const bool stays = row.status != IMAGE_OK && row.line != said::refused && res.pending[0] != '\0';
+    if (stays) {
         image_error("%s: the pending-write record %s stays (%s): the next elabel command, "
                     "elabel-image program or 'elabel-image recover' finishes it",
                     who, res.pending, res.why);
     }
+    image_result_line(w.program, stays ? PENDING : row.result, w.seconds);
     return row.status;
+}
+
+void image_result_line(bool program, const char *result, double seconds)
+{
+    std::printf("%s: %s (%.2f s)\n", program ? "program" : "set", result, seconds);
+}
+
+double image_seconds()
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }

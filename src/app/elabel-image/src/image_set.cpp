@@ -95,8 +95,9 @@ void patch_label()
 // The store's write-back of the patched label, under the lock set holds.
 int write_back()
 {
+    const double began = image_seconds();
     (void)elabel_write_label(label, elabel_write_kind::whole, &res);
-    return image_tell_write(image_write{false, nullptr, label}, res);
+    return image_tell_write(image_write{false, nullptr, label, image_seconds() - began}, res);
 }
 
 // Settles, reads, patches and writes back under one lock: 0, or -8 when the
@@ -112,6 +113,8 @@ int32_t set_locked()
     if (status == IMAGE_OK) {
         patch_label();
         status = write_back();
+    } else {
+        image_result_line(false, "not written", 0);
     }
     elabel_set_unlock(fd);
     return 0;
@@ -136,6 +139,7 @@ int image_set_run(const image_options &opt)
         return IMAGE_USAGE;
     }
     if (elabel_retry_while_busy(set_locked, BUSY_TRIES) != 0) {
+        image_result_line(false, "not written", 0);
         return no_lock();
     }
     // A termination signal held since the lock was taken acts once the outcome is out.

@@ -135,9 +135,18 @@ struct image_write {
     bool program;        // program FILE, else set
     const char *path;    // program's file
     const uint8_t *wrote;
+    double seconds;      // the write-back's own time, lock taken to read back
 };
-// Says on standard error what the write-back came to; its exit status.
+// Says on standard error what the write-back came to, and in one line on
+// standard output what was done and how long it took; its exit status.
 int image_tell_write(const image_write &w, const elabel_result &res);
+// The one line on standard output: "program: written and read back (0.95 s)".
+void image_result_line(bool program, const char *result, double seconds);
+// Seconds on a monotonic clock, to time a write-back.
+double image_seconds();
+
+// --verbose: the lines the store logs also go to standard error.
+void image_log_to_stderr();
 
 // Pending-write records (image_record.cpp), recognised by their format tag.
 bool image_is_record(const image_file &file);
