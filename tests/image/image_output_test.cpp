@@ -185,6 +185,7 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
     auto magic = good;
     magic[0] = 0x43;
     put_file("magic.bin", magic);
+    put_file("blank.bin", std::vector<uint8_t>(LABEL_LEN, 0xFF));
     put_label(good);
     const struct {
         std::vector<std::string> args;
@@ -201,6 +202,9 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
         {{"diff", path("stale.bin"), "board"}, {}, 1,
          "0x30  prd_manufacture     \"ACME\"  \"ACME\"  (stored bytes after the text differ)\n", ""},
         {{"diff", path("a.bin"), path("magic.bin")}, {}, 1, "magic  0x454c4142  0x454c4143\n", ""},
+        {{"diff", "board", path("blank.bin")}, {}, 1,
+         "label  magic 0x454c4142  blank (all 2360 bytes 0xff)\n", ""},
+        {{"diff", path("blank.bin"), path("blank.bin")}, {}, 0, "", ""},
         {{"diff", "board", path("none.bin")}, {}, 2, "", "none.bin: No such file or directory"},
         {{"diff", path("a.bin"), "board"}, {{"QUELLIX_SIM_FAIL_READ", "all"}}, 3, "",
          "reading /dev/i2c-8 failed: the transfer failed; the system log has the details"},

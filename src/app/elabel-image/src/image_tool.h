@@ -96,6 +96,10 @@ int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *
 int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows, const char *who = "build");
 
 // Decoding (image_decode.cpp).
+// What an erased chip holds in every byte.
+constexpr uint8_t IMAGE_BLANK_BYTE = 0xFF;
+// An erased chip: every byte of the label region IMAGE_BLANK_BYTE.
+bool image_is_blank(const uint8_t *label);
 // Counts what is wrong (a blank label, or the magic and each item); with `report`,
 // one line per problem on stderr.
 size_t image_problems(const uint8_t *label, const char *path, bool report);
