@@ -45,7 +45,7 @@ constexpr command commands[] = {
      "ID=TEXT...", false, image_build_run},
     {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
     {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
-    {"set", OPT_JSON, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
+    {"set", OPT_JSON | OPT_FROM, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
     {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
      image_extract_run},
@@ -70,11 +70,14 @@ const char *const USAGE =
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
     "  set [--json FILE] [ID=TEXT]...     change items of the board's label in one write-back\n"
+    "  set --from FILE ITEM... [ID=TEXT]...\n"
+    "                                     the same with the named items' texts from FILE\n"
     "  recover                            finish or set aside an unfinished write-back\n"
     "  extract [--replaced] -o OUT RECORD write a pending-write record's label as a label file\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
-    "      --from FILE      start from this label file; its other bytes are kept\n"
+    "      --from FILE      build: start from this label file; its other bytes are kept\n"
+    "                       set: take each ITEM's text from this label file\n"
     "      --json FILE      build, set: take the items of a JSON document (show --json's)\n"
     "      --offset N       the label's byte offset in an EEPROM image (default 512)\n"
     "      --eeprom-size N  build a whole-EEPROM image of N bytes, at most 65536\n"

@@ -159,6 +159,9 @@ int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
 int image_set_run(const image_options &opt);
+// set's items from --json, --from and the operands, each sealed in its block of
+// `patch`; *rows: the items named. IMAGE_OK, or IMAGE_USAGE after a message.
+int image_set_items(const image_options &opt, uint8_t *patch, uint32_t *rows);
 int image_extract_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
