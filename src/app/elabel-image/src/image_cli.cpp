@@ -20,6 +20,7 @@ enum option_bit : unsigned {
     OPT_REPLACED = 1u << 7,
     OPT_TEMPLATE = 1u << 8,
     OPT_REQUIRE = 1u << 9,
+    OPT_DRY_RUN = 1u << 10,
 };
 
 struct command {
@@ -44,8 +45,8 @@ constexpr command commands[] = {
      OPT_OUTPUT, 0, MANY,
      "ID=TEXT...", false, image_build_run},
     {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
-    {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
-    {"set", OPT_JSON | OPT_FROM, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
+    {"program", OPT_OFFSET | OPT_DRY_RUN, 0, 1, 1, "one FILE", true, image_program_run},
+    {"set", OPT_JSON | OPT_FROM | OPT_DRY_RUN, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
     {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
      image_extract_run},
@@ -72,6 +73,7 @@ const char *const USAGE =
     "  set [--json FILE] [ID=TEXT]...     change items of the board's label in one write-back\n"
     "  set --from FILE ITEM... [ID=TEXT]...\n"
     "                                     the same with the named items' texts from FILE\n"
+    "  program|set --dry-run ...          print what would change on the board, write nothing\n"
     "  recover                            finish or set aside an unfinished write-back\n"
     "  extract [--replaced] -o OUT RECORD write a pending-write record's label as a label file\n"
     "\n"
@@ -85,6 +87,7 @@ const char *const USAGE =
     "      --template       show --json: a product template, without the items each board\n"
     "                       has its own of (serial numbers, dates, asset tag)\n"
     "      --require ID,... build: refuse unless each of these items is given as ID=TEXT\n"
+    "      --dry-run        program, set: print what would change (exit 0: nothing, 1: changes)\n"
     "      --item ID        show: one item, by hexadecimal id (30, 0x30) or name\n"
     "      --raw            show --item: the item's stored bytes only\n"
     "      --replaced       extract: the label the record's write-back replaced\n"
@@ -100,10 +103,10 @@ const char *const USAGE =
 
 enum long_only : int {
     LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW, LONG_REPLACED,
-    LONG_TEMPLATE, LONG_REQUIRE
+    LONG_TEMPLATE, LONG_REQUIRE, LONG_DRY_RUN
 };
 
-constexpr int OPTION_COUNT = 12;
+constexpr int OPTION_COUNT = 13;
 
 struct option_table {
     option list[OPTION_COUNT + 1];
@@ -123,6 +126,7 @@ constexpr option_table make_options(int json_argument)
         {"replaced", no_argument, nullptr, LONG_REPLACED},
         {"template", no_argument, nullptr, LONG_TEMPLATE},
         {"require", required_argument, nullptr, LONG_REQUIRE},
+        {"dry-run", no_argument, nullptr, LONG_DRY_RUN},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -173,7 +177,7 @@ const char *option_name(unsigned bit)
 {
     constexpr const char *names[] = {"--json", "--offset", "-o", "--from", "--eeprom-size",
                                      "--item", "--raw", "--replaced", "--template",
-                                     "--require"};
+                                     "--require", "--dry-run"};
     for (unsigned i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
         if (bit == 1u << i) {
             return names[i];
@@ -205,6 +209,8 @@ unsigned option_bit_of(int code)
         return OPT_TEMPLATE;
     case LONG_REQUIRE:
         return OPT_REQUIRE;
+    case LONG_DRY_RUN:
+        return OPT_DRY_RUN;
     default:
         return 0;
     }
@@ -238,6 +244,9 @@ int take_option(int code, const char *arg, image_options *opt)
         return IMAGE_OK;
     case LONG_REQUIRE:
         opt->require = arg;
+        return IMAGE_OK;
+    case LONG_DRY_RUN:
+        opt->dry_run = true;
         return IMAGE_OK;
     case LONG_OFFSET:
         return parse_count(arg, &opt->offset) ? IMAGE_OK : count_error("offset", arg);

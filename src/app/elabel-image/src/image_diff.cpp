@@ -56,8 +56,9 @@ void put_blank_line(const uint8_t *a, const uint8_t *b)
     }
 }
 
-// One line per difference; the number of lines.
-int compare(const uint8_t *a, const uint8_t *b)
+} // namespace
+
+int image_print_differences(const uint8_t *a, const uint8_t *b)
 {
     if (image_is_blank(a) != image_is_blank(b)) {
         put_blank_line(a, b);
@@ -85,8 +86,6 @@ int compare(const uint8_t *a, const uint8_t *b)
     return differences;
 }
 
-} // namespace
-
 int image_diff_run(const image_options &opt)
 {
     uint8_t a[ELABEL_DATA_LEN];
@@ -98,7 +97,7 @@ int image_diff_run(const image_options &opt)
     if (ret != IMAGE_OK) {
         return ret;
     }
-    const int differences = compare(a, b);
+    const int differences = image_print_differences(a, b);
     if (image_flush_stdout() != IMAGE_OK) {
         return IMAGE_USAGE;
     }

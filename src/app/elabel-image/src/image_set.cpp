@@ -181,6 +181,9 @@ int no_lock()
 
 int image_set_run(const image_options &opt)
 {
+    if (opt.dry_run) {
+        return image_set_dry_run(opt);
+    }
     if (name_items(opt) != IMAGE_OK) {
         return IMAGE_USAGE;
     }

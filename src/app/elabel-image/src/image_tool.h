@@ -124,6 +124,10 @@ void image_put_quoted(FILE *out, const uint8_t *bytes, size_t size);
 void image_show_text(FILE *out, const uint8_t *label);
 void image_show_item(FILE *out, const uint8_t *label, const elabel_item_desc &item);
 
+// diff's lines on standard output, one per difference between labels a and b
+// (image_diff.cpp); returns how many.
+int image_print_differences(const uint8_t *a, const uint8_t *b);
+
 // The JSON document's "format" and "version".
 constexpr const char *IMAGE_JSON_FORMAT = "elabel-label";
 constexpr int IMAGE_JSON_VERSION = 1;
@@ -163,6 +167,10 @@ int image_set_run(const image_options &opt);
 // `patch`; *rows: the items named. IMAGE_OK, or IMAGE_USAGE after a message.
 int image_set_items(const image_options &opt, uint8_t *patch, uint32_t *rows);
 int image_extract_run(const image_options &opt);
+// program --dry-run and set --dry-run (image_dry_run.cpp): what would change on
+// the board, nothing written. IMAGE_OK nothing to change, IMAGE_INVALID changes.
+int image_program_dry_run(const image_options &opt);
+int image_set_dry_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
 #endif
