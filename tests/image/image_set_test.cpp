@@ -49,9 +49,7 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
                           .status);
     };
-    // A factory file, and the board's label kept as stored (prd_name damaged there too).
     put_file("factory.bin", make_label({{0x30, "factory maker"}, {0x31, "factory prd"}, {0x64, "x"}}));
-    put_file("kept.bin", stored);
     const auto restored = make_label({{0x30, "factory maker"}, {0x31, "factory prd"}, {0x64, "typed"}});
     std::optional<lock_holder> other_run;
     const auto record_that_stays = [&] {
@@ -93,11 +91,6 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         {"items from a label file", nullptr,
          {"set", "--from", path("factory.bin"), "30", "prd_name", "0x64=typed"}, {}, 0, {},
          &restored, {2, 2}},
-        {"item damaged in the --from file", nullptr, {"set", "--from", path("kept.bin"), "31"}, {},
-         2, {"kept.bin: item 0x31 (prd_name) is damaged there (checksum-mismatch): nothing written"},
-         nullptr, {0, 0}},
-        {"--from board", nullptr, {"set", "--from", "board", "30"}, {}, 2,
-         {"set: --from takes a label file, not board"}, nullptr, {0, 0}},
         {"cut write-back", cut_program, several, {}, 0,
          {"set: an unfinished write-back was settled first"}, &set_on_programmed, {4, 4}},
         {"record that stays (last)", record_that_stays, several, {}, 3,
