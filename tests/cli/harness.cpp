@@ -1,3 +1,6 @@
+#include <iterator>
+#include <algorithm>
+#include <dirent.h>
 #include "harness.h"
 
 #include <fcntl.h>
@@ -408,4 +411,26 @@ lock_holder::~lock_holder()
     if (fd_ >= 0) {
         close(fd_);
     }
+}
+
+std::vector<std::vector<uint8_t>> kept_labels()
+{
+    const std::string record = RECORD_FILE;
+    const std::string dir = record.substr(0, record.find_last_of('/'));
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (const dirent *entry = readdir(d)) {
+            if (std::string(entry->d_name).rfind("kept-label-", 0) == 0) {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    std::vector<std::vector<uint8_t>> labels;
+    for (const auto &name : names) {
+        std::ifstream in(dir + "/" + name, std::ios::binary);
+        labels.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return labels;
 }

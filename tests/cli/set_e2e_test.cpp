@@ -270,22 +270,26 @@ TEST_F(SetE2e, WriteThatSucceedsOnTheThirdAttempt)
     EXPECT_EQ(make_label({{0x30, "ACME"}, {0x31, "Widget"}, {0x60, "Maker"}}), label());
 }
 
-TEST_F(SetE2e, WrongMagicWritesBackTheImageAsReadWithOneChange)
+// A region without the magic is kept as found, then gets a label whose items
+// that fail their check are empty; the set changes its one item on that.
+TEST_F(SetE2e, WrongMagicKeepsTheRegionAndEmptiesItsDamagedItems)
 {
-    auto image = make_label({{0x31, "Widget"}});
+    auto image = make_label({{0x31, "Widget"}, {0x30, "ACME"}});
     image[0] = 0x00;
-    image[660 + 4] = 'w';  // 0x31 now fails its checksum but is not verified
+    image[660 + 4] = 'w';  // 0x31 now fails its checksum
     put_label(image);
     const run_result r = run({"set", "0x62", "v2"});
     EXPECT_EQ(SUCCESS, r.out);
     EXPECT_EQ(0, r.status);
-    EXPECT_EQ("driver_elabel_init|magic_num is 454c4100  not right.\n", r.messages().at(0));
+    EXPECT_EQ("driver_elabel_verify|item(10) crc error,set default", r.messages().at(0));
+    EXPECT_EQ("driver_elabel_init|magic_num is 454c4100  not right.\n", r.messages().at(1));
 
-    auto expected = image;
-    expected[0] = 0x42;
-    const auto v2 = make_label({{0x62, "v2"}});
-    std::copy(v2.begin() + 1236, v2.begin() + 1236 + 72, expected.begin() + 1236);
+    auto expected = make_label({{0x30, "ACME"}, {0x62, "v2"}});
+    std::copy(image.begin() + 660 + 5, image.begin() + 660 + 72, expected.begin() + 660 + 5);
     EXPECT_EQ(expected, label());
+    const auto kept = kept_labels();
+    ASSERT_EQ(1u, kept.size());
+    EXPECT_EQ(image, kept[0]);
 }
 
 TEST_F(SetE2e, ConcurrentSetsNeverInterleave)

@@ -101,7 +101,7 @@ TEST_F(ImageTest, RecordsAreShownRefusedAsLabelsAndTakenApart)
                       .status);
     ASSERT_EQ(0, std::system(("cp " + std::string(RECORD_FILE) + " " + path("rec")).c_str()));
     const std::vector<uint8_t> record = file("rec");
-    ASSERT_EQ(4744u, record.size());
+    ASSERT_EQ(4752u, record.size());
     ASSERT_EQ(0, image({"recover"}).status);
     put_label(old_label);
 
@@ -109,7 +109,7 @@ TEST_F(ImageTest, RecordsAreShownRefusedAsLabelsAndTakenApart)
     EXPECT_EQ(0, shown.status) << shown.err;
     const size_t written = shown.out.find("written: the label its write-back writes\n");
     const size_t replaced = shown.out.find("replaced: the label the board held before\n");
-    EXPECT_EQ(0u, shown.out.find("pending-write record, format ELABPWR2\n")) << shown.out;
+    EXPECT_EQ(0u, shown.out.find("pending-write record, format ELABPWR3\n")) << shown.out;
     EXPECT_LT(written, shown.out.find("\"new\""));
     EXPECT_LT(shown.out.find("\"new\""), replaced);
     EXPECT_LT(replaced, shown.out.find("\"old\""));
@@ -147,7 +147,7 @@ TEST_F(ImageTest, RecordsAreShownRefusedAsLabelsAndTakenApart)
                              {"extract", "-o", path("x.bin"), path("bad")}}) {
         const image_run r = image(args);
         EXPECT_EQ(1, r.status) << args[0];
-        EXPECT_NE(NPOS, r.err.find("(ELABPWR2), damaged: checksum mismatch")) << r.err;
+        EXPECT_NE(NPOS, r.err.find("(ELABPWR3), damaged: checksum mismatch")) << r.err;
     }
     EXPECT_NE(0, access(path("x.bin").c_str(), F_OK));
 }

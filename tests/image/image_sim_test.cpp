@@ -17,7 +17,7 @@ protected:
                   std::map<std::string, std::string> env = {})
     {
         program_ = std::string(ELABEL_SCRIPTS_DIR "/") + script;
-        env["BUILD_DIR"] = ELABEL_BUILD_DIR;
+        env.emplace("BUILD_DIR", ELABEL_BUILD_DIR);
         env["QUELLIX_SIM_IMAGE"] = board;
         const image_run r = image(args, env);
         program_.clear();
@@ -55,6 +55,41 @@ TEST_F(SimScriptTest, EachBoardHasItsOwnStateAndANewOneHoldsASampleLabel)
 
     EXPECT_NE(0, access(LOCK_FILE, F_OK));
     EXPECT_NE(0, access(ELABEL_RECORD_DIR, F_OK));
+}
+
+// The scripts never run a program that would reach a real bus, and their own
+// failures exit 125: no simulator library, the board's library in its place,
+// a state directory that cannot be made.
+TEST_F(SimScriptTest, RefusesWithoutTheSimulatorLibraryOrItsState)
+{
+    if (const char *emulator = std::getenv("ELABEL_TEST_EMULATOR"); emulator && *emulator) {
+        GTEST_SKIP() << "the scripts run the build's programs natively";
+    }
+    const std::string tree = path("tree");
+    const std::string copy = "mkdir -p " + tree + "/src/app/elabel " + tree + "/sim && cp " +
+                             ELABEL_BUILD_DIR "/src/app/elabel/elabel " + tree + "/src/app/elabel/";
+    ASSERT_EQ(0, std::system(copy.c_str()));
+    const struct {
+        const char *what;
+        std::string setup;
+        std::string board;
+        const char *said;
+    } cases[] = {
+        {"no simulator library", "true", path("a.bin"), "no simulator library"},
+        {"the board's library in its place",
+         "cp " ELABEL_BUILD_DIR "/lib/libquellix.so " + tree + "/sim/", path("a.bin"),
+         "no simulator library"},
+        {"a state directory that cannot be made",
+         "cp " ELABEL_BUILD_DIR "/sim/libquellix.so " + tree + "/sim/",
+         "/proc/elabel-no-such/eeprom.bin", "cannot make the state directory"},
+    };
+    for (const auto &c : cases) {
+        ASSERT_EQ(0, std::system(c.setup.c_str())) << c.what;
+        const image_run r = sim("elabel-sim", c.board, {"getall"}, {{"BUILD_DIR", tree}});
+        EXPECT_EQ(125, r.status) << c.what << ": " << r.err;
+        EXPECT_NE(NPOS, r.err.find(c.said)) << c.what << ": " << r.err;
+        EXPECT_EQ("", r.out) << c.what;
+    }
 }
 
 } // namespace

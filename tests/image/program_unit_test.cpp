@@ -49,19 +49,15 @@ TEST_F(BoardWriteTest, WrittenWithoutARecordSaysSo)
     EXPECT_NE(std::string::npos, err.find("without a pending-write record")) << err;
 }
 
-// A record that fits neither label, which could not be renamed but was
-// removed: recover must not say it was set aside.
-TEST_F(BoardWriteTest, RecoverSaysSetAsideOnlyWhenItWas)
+// A write that fails after the erase leaves its record, and program says so.
+TEST_F(BoardWriteTest, FailedTransferSaysTheRecordStays)
 {
-    const auto label = fake::make_image({{0x30, "new"}});
-    fake::put_label(fake::make_image({{0x30, "another board"}, {0x64, "its description"}}));
-    const auto old = fake::make_image({{0x30, "old"}});
-    ASSERT_EQ(0, elabel_record_store(label.data(), old.data(), false));
-    g.file_faults = {{"rename", EXDEV}};
-    testing::internal::CaptureStderr();
-    (void)image_recover_run(image_options{});
-    const std::string err = testing::internal::GetCapturedStderr();
-    g.file_faults.clear();
-    ASSERT_FALSE(fake::record_exists());
-    EXPECT_EQ(std::string::npos, err.find("was set aside")) << err;
+    fake::put_label(fake::make_image({{0x30, "old"}}));
+    g.fail_writes = {2, 3, 4};  // the erase goes through, every write attempt fails
+    std::string err;
+    EXPECT_EQ(IMAGE_DEVICE, program(put_file(fake::make_image({{0x30, "new"}})), &err));
+    EXPECT_TRUE(fake::record_exists());
+    EXPECT_NE(std::string::npos,
+              err.find(": the pending-write record " + fake::record_path() + " stays (")) << err;
+    EXPECT_NE(std::string::npos, err.find("'elabel-image recover' finishes it\n")) << err;
 }

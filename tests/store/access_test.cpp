@@ -57,10 +57,11 @@ TEST_F(GetDataTest, TooSmallBufferLogsBothLines)
 
 TEST_F(GetDataTest, LengthBeyondTheFieldOfAnUnverifiedImageIsRefused)
 {
-    // A wrong magic leaves the items unverified; 0x10 claims more than its 4 bytes
-    // and its field has no NUL, so the text shown must stop at the field's end.
+    // A second read that fails leaves the items unverified; 0x10 claims more than
+    // its 4 bytes and its field has no NUL, so the text shown must stop at the
+    // field's end.
     auto image = fake::make_image();
-    image[0] = 0;
+    g.fail_reads = {2, 3, 4};
     const size_t at = fake::item_of(0x10).offset;
     fake::put_le16(image, at + 2, 400);
     std::memcpy(&image[at + 4], "ABCDEFGH", 8);  // runs on into the next block

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include "fake_platform.h"
 
 #include <pthread.h>
@@ -415,6 +416,21 @@ std::string record_path()
 bool record_exists()
 {
     return access(record_path().c_str(), F_OK) == 0;
+}
+
+std::vector<std::string> files_like(const std::string &prefix)
+{
+    std::vector<std::string> names;
+    if (DIR *dir = opendir(g.record_dir.c_str())) {
+        while (const dirent *entry = readdir(dir)) {
+            if (std::string(entry->d_name).rfind(prefix, 0) == 0) {
+                names.emplace_back(entry->d_name);
+            }
+        }
+        closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 std::vector<std::string> messages()

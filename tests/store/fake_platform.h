@@ -113,6 +113,8 @@ void run_cut_short(int pages, void (*body)());
 // The pending-write record's file and whether it exists.
 std::string record_path();
 bool record_exists();
+// The names in the record directory that begin with `prefix`, sorted.
+std::vector<std::string> files_like(const std::string &prefix);
 
 // The log's messages as "func|message" strings, to compare in one expectation.
 std::vector<std::string> messages();

@@ -165,8 +165,8 @@ TEST_F(RecordTest, RecordIsStoredBeforeTheEraseAndRemovedAfterTheWrite)
     const Bytes record = record_bytes();
     ASSERT_EQ(ELABEL_RECORD_LEN, record.size());
     EXPECT_EQ(NEW_LABEL, Bytes(record.begin() + 20, record.begin() + 20 + ELABEL_DATA_LEN));
-    EXPECT_EQ(OLD_LABEL, Bytes(record.begin() + 20 + ELABEL_DATA_LEN,
-                               record.begin() + 20 + 2 * ELABEL_DATA_LEN));
+    EXPECT_EQ(OLD_LABEL, Bytes(record.begin() + 24 + ELABEL_DATA_LEN,
+                               record.begin() + 24 + 2 * ELABEL_DATA_LEN));
     struct stat st {};
     ASSERT_EQ(0, stat(fake::record_path().c_str(), &st));
     EXPECT_EQ(0600u, st.st_mode & 0777);
@@ -206,8 +206,12 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     Bytes zero_tail = OLD_LABEL;
     std::fill(zero_tail.begin() + 2100, zero_tail.end(), 0);
     const Bytes third = fake::make_image({{0x30, "third"}});
+    // A blank part gets the magic and its items empty.
     Bytes blank_with_magic(ELABEL_DATA_LEN, 0xFF);
     std::copy(OLD_LABEL.begin(), OLD_LABEL.begin() + 4, blank_with_magic.begin());
+    for (const elabel_item_desc &item : elabel_item_table) {
+        std::fill_n(blank_with_magic.begin() + static_cast<long>(item.offset), 5, 0);
+    }
     const std::string foreign = "unfinished write-back does not match what the device holds";
     const struct {
         const char *what;
@@ -227,7 +231,6 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
         {"an item that fails its check", bad_item, bad_item, set_aside(foreign)},
         {"another valid label", third, third, set_aside(foreign)},
         {"the old label with another tail", zero_tail, zero_tail, set_aside(foreign)},
-        // Loaded as any blank part is: the magic is written back, the rest as read.
         {"a blank part", Bytes(ELABEL_DATA_LEN, 0xFF), blank_with_magic, set_aside(foreign)},
     };
     for (const auto &c : cases) {
@@ -257,52 +260,72 @@ TEST_F(RecordTest, DeviceStatesAtLoad)
     }
 }
 
-TEST_F(RecordTest, DamagedRecordIsDiscardedAndTheLabelLeftAlone)
+// A record that does not check is never removed: set aside with the label
+// left alone, or, when only the label it replaces is damaged, set aside and
+// its write-back finished from the label it writes. A later format stays.
+TEST_F(RecordTest, DamagedRecordIsSetAsideNeverRemoved)
 {
     // The checksum is the standard CRC-32: its check value.
     EXPECT_EQ(0xCBF43926u, elabel_record_crc32(reinterpret_cast<const uint8_t *>("123456789"), 9));
     ASSERT_EQ(0, elabel_record_store(NEW_LABEL.data(), OLD_LABEL.data(), false));
     const Bytes good = record_bytes();
-    auto with_crc = [](Bytes bytes) {
-        put_le32(bytes, ELABEL_RECORD_LEN - 4, elabel_record_crc32(bytes.data(), ELABEL_RECORD_LEN - 4));
+    auto changed = [&](size_t at, uint8_t value) {
+        Bytes bytes = good;
+        bytes[at] = value;
         return bytes;
     };
-    Bytes flipped = good;
-    flipped[100] ^= 0x10;
-    Bytes foreign = good;
-    foreign[0] = 'X';
-    Bytes other_length = good;
-    put_le32(other_length, 8, 2048);
-    Bytes other_offset = good;
-    put_le32(other_offset, 12, 0);
+    constexpr size_t REPLACED_AT = 20 + ELABEL_DATA_LEN + 4;
+    enum { aside, finished, stays };
     const struct {
+        const char *what;
         Bytes bytes;
-        const char *why;
+        int becomes;
     } cases[] = {
-        {Bytes(), "wrong size"},
-        {Bytes(good.begin(), good.begin() + 1000), "wrong size"},
-        {[&] { Bytes longer = good; longer.push_back(0); return longer; }(), "wrong size"},
-        {flipped, "checksum mismatch"},
-        {with_crc(foreign), "unknown format"},
-        {with_crc(other_length), "not this label's length and offset"},
-        {with_crc(other_offset), "not this label's length and offset"},
+        {"empty", Bytes(), aside},
+        {"cut in its image", Bytes(good.begin(), good.begin() + 1000), aside},
+        {"a bit flipped in its image", changed(100, good[100] ^ 0x10), aside},
+        {"another length", changed(8, 0), aside},
+        {"not our tag", changed(0, 'X'), aside},
+        {"a bit flipped in the label it replaces",
+         changed(REPLACED_AT + 100, good[REPLACED_AT + 100] ^ 0x10), finished},
+        {"cut in the label it replaces", Bytes(good.begin(), good.begin() + 3000), finished},
+        {"a byte too many", [&] { Bytes b = good; b.push_back(0); return b; }(), finished},
+        {"a later format", changed(7, '4'), stays},
     };
+    const Bytes device = prefix_then_zeros(NEW_LABEL, 64);
     for (const auto &c : cases) {
-        const Bytes device = prefix_then_zeros(NEW_LABEL, 64);
         fake::put_label(device);
         put_record_bytes(c.bytes);
+        (void)!system(("rm -f " + fake::record_path() + ".*").c_str());
         g.log.clear();
         g.writes = 0;
-        driver_elabel_init();
-        EXPECT_EQ(0, g.writes) << c.why;
-        EXPECT_EQ(device, fake::label()) << c.why;
+        const int32_t loaded = driver_elabel_init();
+        EXPECT_EQ(c.becomes == finished ? NEW_LABEL : device, fake::label()) << c.what;
+        EXPECT_EQ(c.becomes == finished ? 2 : 0, g.writes) << c.what;
+        EXPECT_EQ(c.becomes == stays, fake::record_exists()) << c.what;
+        EXPECT_EQ(c.becomes == stays ? -1 : 0, loaded) << c.what;
+        // Set aside under a name that says the label may be torn, until a whole
+        // label was written.
+        EXPECT_EQ(c.becomes == aside ? 1u : 0u, fake::files_like("pending-label.damaged-").size())
+            << c.what;
+        EXPECT_EQ(c.becomes == finished ? 1u : 0u,
+                  fake::files_like("pending-label.set-aside-").size())
+            << c.what;
         ASSERT_FALSE(g.log.empty());
-        EXPECT_EQ("elabel_record_decide|pending-write record discarded: " + std::string(c.why) +
-                      "; record " + fake::record_path() + " removed\n",
-                  messages()[0]);
-        EXPECT_EQ(LOG_ERR, g.log[0].priority);
-        EXPECT_FALSE(fake::record_exists()) << c.why;
+        EXPECT_EQ(0u, messages()[0].find(c.becomes == stays
+                                             ? "elabel_record_decide|pending-write record of a "
+                                               "later format: "
+                                             : "elabel_record_decide|pending-write record damaged: "))
+            << c.what << ": " << messages()[0];
     }
+    // A later format refuses writes, and says why.
+    EXPECT_EQ(-1, driver_elabel_init());
+    elabel_writeback_report report{};
+    EXPECT_EQ(-1, driver_elabel_clear());
+    elabel_writeback_report_get(&report);
+    EXPECT_EQ(ELABEL_WRITEBACK_REFUSED, report.outcome);
+    EXPECT_NE(nullptr, std::strstr(report.why, "is of a later format")) << report.why;
+    EXPECT_EQ(device, fake::label());
 }
 
 TEST_F(RecordTest, FailedWriteLeavesTheRecordAndTheNextLoadFinishesIt)

@@ -21,11 +21,29 @@ constexpr int READ_TRIES = 3;
 constexpr int BUSY_TRIES = 3;
 constexpr int32_t NO_LOCK = -8;
 
-// What program writes and what its write-back found; what recover found.
+// What program writes and what its write-back came to; what recover found.
 const uint8_t *program_label = nullptr;
-elabel_writeback program_wb;
+elabel_result program_res;
 elabel_held_signals program_signals;  // from taking the lock until program has reported
-elabel_recovery recovered = elabel_recovery::none;
+elabel_result recovered;
+
+// What the record directory holds beside the label: a record pending, a
+// damaged one set aside (the label may be as a cut left it), a directory in
+// the record's way. What it says waits until the lock is let go.
+struct record_look {
+    elabel_record_state state;
+    bool torn;
+    char torn_path[ELABEL_RECORD_PATH_MAX];
+} looked;
+
+bool look_at_records()
+{
+    looked.state = elabel_record_look();
+    looked.torn = elabel_record_damaged_aside(looked.torn_path);
+    return (looked.state != elabel_record_state::none &&
+            looked.state != elabel_record_state::blocked) ||
+           looked.torn;
+}
 
 // Reads the label region as stored, under the lock: no check, no repair, no
 // write-back; and whether a write-back is pending meanwhile. 0; NO_LOCK the
@@ -40,7 +58,7 @@ int32_t read_label(uint8_t *label, bool *pending)
     for (int attempt = 0; attempt < READ_TRIES && ret != 0; ++attempt) {
         ret = driver_flash_readElectronicLabel(label, ELABEL_DATA_LEN);
     }
-    *pending = elabel_record_pending();
+    *pending = look_at_records();
     elabel_set_unlock(fd);
     return ret;
 }
@@ -80,7 +98,7 @@ int32_t write_label()
         return NO_LOCK;
     }
     elabel_hold_signals(&program_signals);
-    const int32_t ret = elabel_writeback_run(&program_wb, program_label);
+    const int32_t ret = elabel_write_label(program_label, elabel_write_kind::whole, &program_res);
     elabel_set_unlock(fd);
     return ret;
 }
@@ -97,25 +115,60 @@ int32_t recover_locked()
     if (elabel_set_lock(&fd, ELABEL_LOCK_TRIES) != 0) {
         return NO_LOCK;
     }
-    recovered = elabel_record_recover();
+    recovered = elabel_result{};
+    elabel_settle(&recovered);
     elabel_set_unlock(fd);
     return 0;
 }
 
-void report_difference(const char *path, const uint8_t *wrote, const uint8_t *read)
+// What recover says of what it found, and its exit status: one table.
+struct recover_row {
+    int32_t outcome;
+    int status;
+    const char *said;  // on standard output for 0, else on standard error; %s the record
+};
+
+constexpr recover_row RECOVER_ROWS[] = {
+    {ELABEL_WRITEBACK_NONE, IMAGE_OK, "no unfinished write-back"},
+    {ELABEL_WRITEBACK_FOUND, IMAGE_OK, "unfinished write-back finished: the board holds its label"},
+    {ELABEL_WRITEBACK_WRITTEN, IMAGE_OK,
+     "unfinished write-back finished: the board holds its label"},
+    {ELABEL_WRITEBACK_NEVER, IMAGE_OK,
+     "unfinished write-back had not changed the board's label: record removed"},
+    {ELABEL_WRITEBACK_DAMAGED, IMAGE_INVALID,
+     "recover: the pending-write record was damaged and was set aside, the board's label left "
+     "alone: check it (the system log says what was wrong and where the record is)"},
+    {ELABEL_WRITEBACK_FOREIGN, IMAGE_INVALID,
+     "recover: the pending-write record does not fit the board's label and was set aside, the "
+     "label left alone; the system log names where"},
+    {ELABEL_WRITEBACK_EARLIER, IMAGE_INVALID,
+     "recover: the pending-write record does not fit the board's label and was set aside, the "
+     "label left alone; the system log names where"},
+    {ELABEL_WRITEBACK_WORN, IMAGE_INVALID,
+     "recover: the board read back other than the record's label (a worn cell?); the record "
+     "was set aside; the system log names where"},
+    {ELABEL_WRITEBACK_UNREAD, IMAGE_USAGE,
+     "recover: the pending-write record %s could not be read; it stays (the system log says "
+     "why)"},
+    {ELABEL_WRITEBACK_LATER, IMAGE_DEVICE,
+     "recover: the pending-write record %s is of a later format: it stays for the version "
+     "that wrote it"},
+    {ELABEL_WRITEBACK_BLOCKED, IMAGE_DEVICE,
+     "recover: the record path is blocked: a directory; remove it (%s)"},
+};
+constexpr recover_row UNFINISHED = {
+    ELABEL_WRITEBACK_PARTIAL, IMAGE_DEVICE,
+    "recover: the unfinished write-back could not be finished (the board, or the record's file "
+    "system); the record stays for the next run (the system log has the details)"};
+
+const recover_row &recover_row_for(int32_t outcome)
 {
-    size_t at = 0;
-    while (wrote[at] == read[at]) {
-        ++at;
-    }
-    const char *where = "magic";
-    for (const elabel_item_desc &item : elabel_item_table) {
-        if (at >= item.offset) {
-            where = image_item_name(item);
+    for (const recover_row &row : RECOVER_ROWS) {
+        if (row.outcome == outcome) {
+            return row;
         }
     }
-    image_error("%s: read back from %s differs at label byte %zu (%s): wrote 0x%02x, read 0x%02x",
-                image_file_name(path), ELABEL_I2C_DEV, at, where, wrote[at], read[at]);
+    return UNFINISHED;
 }
 
 } // namespace
@@ -126,11 +179,19 @@ int image_board_read(uint8_t *label, bool *pending)
     if (ret != 0) {
         return device_error("reading", ret);
     }
-    if (*pending) {
+    if (looked.state == elabel_record_state::blocked) {
+        image_error("the record path is blocked: a directory; remove it (%s)",
+                    elabel_record_path());
+    } else if (looked.state != elabel_record_state::none) {
         image_error("an unfinished write-back is pending (record %s): the board's label may be "
                     "as a cut left it; the next elabel command, elabel-image program or "
                     "'elabel-image recover' finishes it",
                     elabel_record_path());
+    }
+    if (looked.torn) {
+        image_error("a damaged pending-write record was set aside as %s: the board's label may "
+                    "be as a cut left it; check it, write a good label, then remove the record",
+                    looked.torn_path);
     }
     return IMAGE_OK;
 }
@@ -151,45 +212,19 @@ int image_recover_run(const image_options &)
     if (elabel_retry_while_busy(recover_locked, BUSY_TRIES) != 0) {
         return device_error("recovering on", NO_LOCK);
     }
-    switch (recovered) {
-    case elabel_recovery::none:
-        std::puts("no unfinished write-back");
-        return IMAGE_OK;
-    case elabel_recovery::finished:
-        std::puts("unfinished write-back finished: the board holds its label");
-        return IMAGE_OK;
-    case elabel_recovery::unchanged:
-        std::puts("unfinished write-back had not changed the board's label: record removed");
-        return IMAGE_OK;
-    case elabel_recovery::discarded:
-        image_error("recover: the pending-write record was damaged and is gone, the board's "
-                    "label left alone: check it (the system log says what was wrong)");
-        return IMAGE_INVALID;
-    case elabel_recovery::set_aside:
-        image_error("recover: the pending-write record does not fit the board's label and was "
-                    "set aside, the label left alone; the system log names where");
-        return IMAGE_INVALID;
-    case elabel_recovery::dropped:
-        image_error("recover: the pending-write record does not fit the board's label and, "
-                    "since it could not be set aside, was removed; the label left alone");
-        return IMAGE_INVALID;
-    case elabel_recovery::kept_unreadable:
-        image_error("recover: the pending-write record %s could not be read; it stays (the "
-                    "system log says why)",
-                    elabel_record_path());
-        return IMAGE_USAGE;
-    case elabel_recovery::kept_unremovable:
+    const recover_row &row = recover_row_for(recovered.outcome);
+    if (recovered.pending[0] != '\0' && row.status <= IMAGE_INVALID) {
         image_error("recover: the board holds a label, but the pending-write record %s could "
-                    "not be removed: %s",
-                    elabel_record_path(), elabel_report.why);
+                    "not be removed or set aside: %s",
+                    recovered.pending, recovered.why);
         return IMAGE_DEVICE;
-    case elabel_recovery::kept_device:
-        break;
     }
-    image_error("recover: the unfinished write-back could not be finished (the board, or "
-                "the record's file system); the record stays for the next run (the system "
-                "log has the details)");
-    return IMAGE_DEVICE;
+    if (row.status == IMAGE_OK) {
+        std::puts(row.said);
+    } else {
+        image_error(row.said, elabel_record_path());
+    }
+    return row.status;
 }
 
 int image_program_run(const image_options &opt)
@@ -210,32 +245,12 @@ int image_program_run(const image_options &opt)
     program_label = label;
     const program_signals_release release{};
     const int32_t ret = elabel_retry_while_busy(write_label, BUSY_TRIES);
-    // Nothing was written (a pending record that stays, a label that could not
-    // be read or kept): the store says why.
-    if (ret != NO_LOCK && program_wb.failed == elabel_pass::not_started) {
-        image_error("%s: not programmed: %s", image_file_name(path), elabel_report.why);
-        return IMAGE_DEVICE;
-    }
-    if (ret != NO_LOCK && elabel_report.recorded == 0 && elabel_report.why[0] != '\0') {
-        image_error("%s: written without a pending-write record (%s): a cut during the "
-                    "write-back would have lost items",
-                    image_file_name(path), elabel_report.why);
-    }
-    if (ret == NO_LOCK || program_wb.failed != elabel_pass::none) {
+    if (ret == NO_LOCK) {
         return device_error("writing", ret);
     }
-    if (!program_wb.read_back) {
-        return device_error("reading back", ret);
-    }
-    if (ret != 0 && program_wb.region == elabel_region::replaced) {
-        image_error("%s: not programmed: %s took the writes, but the label reads back as it "
-                    "was: the part ignored the writes (write protection?)",
-                    image_file_name(path), ELABEL_I2C_DEV);
-        return IMAGE_DEVICE;
-    }
-    if (ret != 0) {
-        report_difference(path, label, program_wb.back);
-        return IMAGE_MISMATCH;
+    const int status = image_tell_write(image_write{true, path, label}, program_res);
+    if (status != IMAGE_OK) {
+        return status;
     }
     if (elabel_held_signal_pending()) {
         image_error("%s: written to %s and read back; a signal that came meanwhile ends the run "

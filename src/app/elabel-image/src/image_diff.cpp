@@ -8,13 +8,14 @@
 namespace {
 
 // One side's label: the board's, read as stored, or a file's.
-int load_side(const char *side, long offset, uint8_t *label)
+int load_side(const char *side, long offset, uint8_t *label, bool *pending)
 {
     static image_file file;
-    bool pending = false;
-    const int ret = image_load_label(side, offset, &file, &pending);
+    bool read_pending = false;
+    const int ret = image_load_label(side, offset, &file, &read_pending);
     if (ret == IMAGE_OK) {
         std::memcpy(label, file.bytes + file.label_at, ELABEL_DATA_LEN);
+        *pending = *pending || read_pending;
     }
     return ret;
 }
@@ -90,9 +91,10 @@ int image_diff_run(const image_options &opt)
 {
     uint8_t a[ELABEL_DATA_LEN];
     uint8_t b[ELABEL_DATA_LEN];
-    int ret = load_side(opt.args[0], opt.offset, a);
+    bool pending = false;
+    int ret = load_side(opt.args[0], opt.offset, a, &pending);
     if (ret == IMAGE_OK) {
-        ret = load_side(opt.args[1], opt.offset, b);
+        ret = load_side(opt.args[1], opt.offset, b, &pending);
     }
     if (ret != IMAGE_OK) {
         return ret;
@@ -101,5 +103,7 @@ int image_diff_run(const image_options &opt)
     if (image_flush_stdout() != IMAGE_OK) {
         return IMAGE_USAGE;
     }
-    return differences == 0 ? IMAGE_OK : IMAGE_INVALID;
+    // A board read while its label may be as a cut left it is no comparison to trust.
+    return image_worse(differences == 0 ? IMAGE_OK : IMAGE_INVALID,
+                       pending ? IMAGE_PENDING : IMAGE_OK);
 }

@@ -68,8 +68,8 @@ int inspect_target(const char *path, target *out)
     return IMAGE_OK;
 }
 
-// "DIR/.NAME." beside the path (hidden, on the same file system), to which
-// create_temp adds six characters.
+// "DIR/.NAME.XXXXXX" beside the path (hidden, on the same file system), made
+// unique when it is created.
 int temp_name(const char *path, char *out, size_t size)
 {
     const char *slash = std::strrchr(path, '/');
@@ -79,71 +79,22 @@ int temp_name(const char *path, char *out, size_t size)
     return n >= 0 && static_cast<size_t>(n) < size ? 0 : -ENAMETOOLONG;
 }
 
-// Creates a new file at `temp` with its last six characters made unique, mode
-// 0666 less the umask. The descriptor, or -errno.
-int create_temp(char *temp)
-{
-    constexpr char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    constexpr int TRIES = 100;
-    char *suffix = temp + std::strlen(temp) - 6;
-    timespec now {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t state = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
-    for (int attempt = 0; attempt < TRIES; ++attempt) {
-        for (int i = 0; i < 6; ++i) {
-            state = state * 6364136223846793005u + 1442695040888963407u;
-            suffix[i] = LETTERS[(state >> 33) % (sizeof(LETTERS) - 1)];
-        }
-        const int fd = elabel_platform.file.open(
-            temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST) {
-            return fd >= 0 ? fd : -errno;
-        }
-    }
-    return -EEXIST;
-}
-
-// Writes, gives a replacing file the old one's owner and mode, flushes and
-// closes the temporary file. 0 or -errno.
-int fill_temp(int fd, const uint8_t *bytes, size_t size, const target &t)
-{
-    int ret = elabel_write_all(fd, bytes, size);
-    // As root the old owner is kept; chown before chmod, which chown may clear.
-    if (ret == 0 && t.exists && geteuid() == 0 &&
-        elabel_platform.file.fchown(fd, t.uid, t.gid) != 0) {
-        ret = -errno;
-    }
-    if (ret == 0 && t.exists && elabel_platform.file.fchmod(fd, t.mode) != 0) {
-        ret = -errno;
-    }
-    if (ret == 0 && elabel_platform.file.fsync(fd) != 0) {
-        ret = -errno;
-    }
-    if (elabel_platform.file.close(fd) != 0 && ret == 0) {
-        ret = -errno;
-    }
-    return ret;
-}
-
-// The temporary file renamed over the path, or removed. 0 or -errno.
+// The file stored durably over the path: 0, 1 when only its directory could
+// not be synced (it is in place), or -errno.
 int replace(const char *path, const uint8_t *bytes, size_t size, const target &t)
 {
     char temp[PATH_MAX];
     if (temp_name(path, temp, sizeof(temp)) != 0) {
         return -ENAMETOOLONG;
     }
-    const int fd = create_temp(temp);
-    if (fd < 0) {
-        return fd;
+    // As root the old owner is kept.
+    const elabel_file_owner owner{t.mode, t.uid, t.gid, geteuid() == 0};
+    const elabel_store_spec spec{path, temp, true, 0666, t.exists ? &owner : nullptr};
+    elabel_store_step failed = elabel_store_step::create;
+    if (elabel_store_file(spec, bytes, size, &failed) == 0) {
+        return 0;
     }
-    int ret = fill_temp(fd, bytes, size, t);
-    if (ret == 0 && elabel_platform.file.rename(temp, path) != 0) {
-        ret = -errno;
-    }
-    if (ret != 0) {
-        (void)elabel_platform.file.unlink(temp);
-    }
-    return ret;
+    return failed == elabel_store_step::fsync_dir ? 1 : -errno;
 }
 
 int write_stdout(const uint8_t *bytes, size_t size)
@@ -172,14 +123,13 @@ int image_write_output(const char *path, const uint8_t *bytes, size_t size)
     elabel_hold_signals(&held);
     const int ret = replace(path, bytes, size, t);
     elabel_release_signals(&held);
-    if (ret != 0) {
+    if (ret < 0) {
         image_error("%s: %s; nothing written", path, std::strerror(-ret));
         return IMAGE_USAGE;
     }
-    const int synced = elabel_sync_parent(path);
-    if (synced != 0) {
+    if (ret > 0) {
         image_error("%s: %s, but syncing its directory failed: %s", path,
-                    t.exists ? "replaced" : "written", std::strerror(-synced));
+                    t.exists ? "replaced" : "written", std::strerror(errno));
         return IMAGE_USAGE;
     }
     return IMAGE_OK;

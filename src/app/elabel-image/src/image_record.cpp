@@ -7,12 +7,14 @@
 namespace {
 
 // The record's labels, or IMAGE_INVALID after a message for a damaged record.
-int decode(const char *path, const image_file &file, elabel_record *record, bool *earlier)
+int decode(const char *path, const image_file &file, elabel_record *record,
+           elabel_record_state *state_out)
 {
     const char *why = nullptr;
     const elabel_record_state state = elabel_record_decode(file.bytes, file.size, record, &why);
-    *earlier = state == elabel_record_state::earlier;
-    if (state != elabel_record_state::intact && !*earlier) {
+    *state_out = state;
+    if (state != elabel_record_state::intact && state != elabel_record_state::earlier &&
+        state != elabel_record_state::image_only) {
         image_error("%s: a pending-write record (%.*s), damaged: %s", image_file_name(path),
                     static_cast<int>(ELABEL_RECORD_TAG_LEN), elabel_record_tag(file.bytes, file.size),
                     why);
@@ -39,15 +41,17 @@ bool image_is_record(const image_file &file)
 int image_show_record(const char *path, const image_file &file)
 {
     static elabel_record record;
-    bool earlier = false;
-    if (decode(path, file, &record, &earlier) != IMAGE_OK) {
+    elabel_record_state state = elabel_record_state::none;
+    if (decode(path, file, &record, &state) != IMAGE_OK) {
         return IMAGE_INVALID;
     }
     std::printf("pending-write record, format %.*s\n\nwritten: the label its write-back writes\n",
                 static_cast<int>(ELABEL_RECORD_TAG_LEN), elabel_record_tag(file.bytes, file.size));
     image_show_text(stdout, record.image);
-    if (earlier) {
-        std::puts("\nreplaced: not kept by this earlier format");
+    if (!record.has_replaced) {
+        std::puts(state == elabel_record_state::earlier
+                      ? "\nreplaced: not kept by this earlier format"
+                      : "\nreplaced: damaged in the record (its checksum does not match)");
     } else {
         std::printf("\nreplaced: %s\n", replaced_is(record));
         image_show_text(stdout, record.replaced);
@@ -67,13 +71,15 @@ int image_extract_run(const image_options &opt)
         image_error("%s: not a pending-write record (no record format tag)", image_file_name(path));
         return IMAGE_USAGE;
     }
-    bool earlier = false;
-    if (decode(path, file, &record, &earlier) != IMAGE_OK) {
+    elabel_record_state state = elabel_record_state::none;
+    if (decode(path, file, &record, &state) != IMAGE_OK) {
         return IMAGE_INVALID;
     }
-    if (opt.replaced && earlier) {
-        image_error("%s: a record of an earlier format, which keeps no replaced label",
-                    image_file_name(path));
+    if (opt.replaced && !record.has_replaced) {
+        image_error("%s: %s", image_file_name(path),
+                    state == elabel_record_state::earlier
+                        ? "a record of an earlier format, which keeps no replaced label"
+                        : "the replaced label is damaged in this record");
         return IMAGE_USAGE;
     }
     if (opt.replaced && record.restore) {

@@ -21,7 +21,7 @@ uint8_t patch[ELABEL_DATA_LEN];
 uint32_t named_rows = 0;
 // The label as read, then as written; what its write-back did; the exit status.
 uint8_t label[ELABEL_DATA_LEN];
-elabel_writeback wb;
+elabel_result res;
 int status = IMAGE_OK;
 elabel_held_signals set_signals;  // from taking the lock until set has reported
 
@@ -31,25 +31,18 @@ int name_items(const image_options &opt)
     return image_set_items(opt, patch, &named_rows);
 }
 
-elabel_writeback_report last_report()
-{
-    elabel_writeback_report report;
-    elabel_writeback_report_get(&report);
-    return report;
-}
-
 // A pending write-back is settled first, so that the items are set on what it
 // left; then the label is read as stored. IMAGE_OK, or the status after a message.
 int read_settled()
 {
-    const elabel_recovery found = elabel_record_recover();
-    if (elabel_recovery_pending(found)) {
-        const elabel_writeback_report report = last_report();
-        image_error("set: nothing written: the pending-write record %s stays: %s", report.pending,
-                    report.why);
+    res = elabel_result{};
+    elabel_settle(&res);
+    if (res.pending[0] != '\0') {
+        image_error("set: nothing written: the pending-write record %s stays: %s", res.pending,
+                    res.why);
         return IMAGE_DEVICE;
     }
-    if (found != elabel_recovery::none) {
+    if (res.outcome != ELABEL_WRITEBACK_NONE) {
         image_error("set: an unfinished write-back was settled first (the system log says how)");
     }
     if (!elabel_read_region(label)) {
@@ -81,71 +74,11 @@ void patch_label()
     }
 }
 
-// The item (or the magic) of the first byte read back other than written.
-const char *first_difference()
-{
-    size_t at = 0;
-    while (at + 1 < ELABEL_DATA_LEN && label[at] == wb.back[at]) {
-        ++at;
-    }
-    const char *where = "magic";
-    for (const elabel_item_desc &item : elabel_item_table) {
-        if (at >= item.offset) {
-            where = image_item_name(item);
-        }
-    }
-    return where;
-}
-
-// program's statuses for a write-back that did not leave the label written.
-int failure_status()
-{
-    const bool unchanged = wb.read_back && wb.region == elabel_region::replaced;
-    if (wb.failed != elabel_pass::none) {
-        image_error("set: writing %s failed: the transfer failed%s; the system log has the details",
-                    ELABEL_I2C_DEV, unchanged ? ", the label is unchanged" : "");
-        return IMAGE_DEVICE;
-    }
-    if (!wb.read_back) {
-        image_error("set: reading back %s failed: the transfer failed; the system log has the "
-                    "details",
-                    ELABEL_I2C_DEV);
-        return IMAGE_DEVICE;
-    }
-    if (unchanged) {
-        image_error("set: %s ignored the writes (write-protected?): the label is unchanged",
-                    ELABEL_I2C_DEV);
-        return IMAGE_DEVICE;
-    }
-    image_error("set: read back from %s differs from what was written (first in %s)",
-                ELABEL_I2C_DEV, first_difference());
-    return IMAGE_MISMATCH;
-}
-
 // The store's write-back of the patched label, under the lock set holds.
 int write_back()
 {
-    const int32_t ret = elabel_writeback_run(&wb, label);
-    const elabel_writeback_report report = last_report();
-    if (report.outcome == ELABEL_WRITEBACK_REFUSED) {
-        image_error("set: nothing written: %s", report.why);
-        return IMAGE_DEVICE;
-    }
-    if (report.recorded == 0 && report.why[0] != '\0') {
-        image_error("set: written without a pending-write record (%s): a cut during the "
-                    "write-back would have lost items",
-                    report.why);
-    }
-    if (ret == 0) {
-        return IMAGE_OK;
-    }
-    const int failed = failure_status();
-    if (report.pending[0] != '\0') {
-        image_error("set: the pending-write record %s stays (%s): the next elabel command, "
-                    "elabel-image program or 'elabel-image recover' finishes it",
-                    report.pending, report.why);
-    }
-    return failed;
+    (void)elabel_write_label(label, elabel_write_kind::whole, &res);
+    return image_tell_write(image_write{false, nullptr, label}, res);
 }
 
 // Settles, reads, patches and writes back under one lock: 0, or -8 when the

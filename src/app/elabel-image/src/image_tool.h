@@ -148,6 +148,16 @@ int image_json_patch(const uint8_t *doc, size_t size, const char *path, uint8_t 
 // is pending (*pending). IMAGE_OK, or IMAGE_DEVICE after a message.
 int image_board_read(uint8_t *label, bool *pending);
 
+// What program and set wrote, for what they say of it (image_outcome.cpp).
+struct elabel_result;
+struct image_write {
+    bool program;        // program FILE, else set
+    const char *path;    // program's file
+    const uint8_t *wrote;
+};
+// Says on standard error what the write-back came to; its exit status.
+int image_tell_write(const image_write &w, const elabel_result &res);
+
 // Pending-write records (image_record.cpp), recognised by their format tag.
 bool image_is_record(const image_file &file);
 // show of a record: both labels, each named. IMAGE_OK, or IMAGE_INVALID for a

@@ -31,13 +31,13 @@ bool output_written(int *err)
     return flushed && std::ferror(stdout) == 0;
 }
 
-// A load that found an unfinished write-back it could not settle read nothing,
-// or only what the record's label is; a write-back tells its own.
+// A load that found an unfinished write-back it could not settle read
+// nothing; a write-back tells its own.
 void report_pending()
 {
     elabel_writeback_report report{};
     elabel_writeback_report_get(&report);
-    if (report.outcome == ELABEL_WRITEBACK_NONE && report.pending[0] != '\0') {
+    if (!elabel_writeback_told() && report.pending[0] != '\0') {
         std::fprintf(stderr, "elabel: an unfinished write-back is pending: record %s (%s)\n",
                      report.pending, report.why);
     }

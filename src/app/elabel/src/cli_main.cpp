@@ -1,8 +1,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "elabel_lock.h"
 #include "elabel_cli.h"
+#include "elabel_load.h"
+#include "elabel_lock.h"
 #include "elabel_log.h"
 #include "quellix.h"
 
@@ -40,6 +41,28 @@ int32_t run_getall(int32_t loaded)
     return loaded == -8 ? -8 : -1;
 }
 
+// A read that found no label wrote one (or failed to): it says so and fails,
+// whatever it printed.
+int32_t tell_no_label(int32_t ret)
+{
+    uint32_t word = 0;
+    if (!elabel_load_found_no_label(&word)) {
+        return ret;
+    }
+    if (elabel_data != nullptr) {
+        std::fprintf(stderr,
+                     "elabel: the part held no label (its first word was 0x%08x): a label was "
+                     "written there, the items that failed their check empty\n",
+                     static_cast<unsigned>(word));
+    } else {
+        std::fprintf(stderr, "elabel: the part held no label (its first word was 0x%08x), and "
+                             "none could be written there\n",
+                     static_cast<unsigned>(word));
+    }
+    elabel_tell_writeback();
+    return ret != 0 ? ret : -1;
+}
+
 // Every command but set, on the label as loaded; a command line that fits none
 // gets the usage text and fails.
 int32_t run_command(int argc, char *argv[], int32_t loaded)
@@ -49,10 +72,10 @@ int32_t run_command(int argc, char *argv[], int32_t loaded)
         return 0;
     }
     if (argc == 2 && std::strcmp(argv[1], "getall") == 0) {
-        return run_getall(loaded);
+        return tell_no_label(run_getall(loaded));
     }
     if (argc == 3 && std::strcmp(argv[1], "get") == 0) {
-        return run_get(argv[2]);
+        return tell_no_label(run_get(argv[2]));
     }
     elabel_usage();
     return -1;
@@ -83,6 +106,7 @@ extern "C" int32_t elabel_main(int argc, char *argv[])
     if (run_option(argc, argv)) {
         return elabel_finish(0, false);
     }
+    elabel_writeback_untold();
     const bool set = argc == 4 && std::strcmp(argv[1], "set") == 0;
     const elabel_lock_hold hold(set);
     const int32_t loaded = driver_elabel_init();

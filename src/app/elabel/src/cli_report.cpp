@@ -1,9 +1,39 @@
+// What elabel says on standard error of a write-back's outcome: one table.
 #include <cstdio>
 
 #include "elabel_cli.h"
 #include "elabel_names.h"
 
 namespace {
+
+struct told_row {
+    int32_t outcome;
+    const char *said;    // the line, or nullptr; "%s" takes the report's why
+    const char *then;    // after "the pending-write record X stays and", when one stays
+    bool resets;         // the items stored as their default are named
+    bool written;        // the part holds the label: a record that stays, or none, is said
+};
+
+constexpr told_row TOLD[] = {
+    {ELABEL_WRITEBACK_WRITTEN, nullptr, nullptr, true, true},
+    {ELABEL_WRITEBACK_REFUSED, "label not written: %s", nullptr, false, false},
+    {ELABEL_WRITEBACK_UNCHANGED,
+     "label not written: the part still holds the label it had (write protection?)", nullptr,
+     false, true},
+    {ELABEL_WRITEBACK_FAILED,
+     "label not written: the part still holds the label it had (write protection?)", nullptr,
+     false, true},
+    {ELABEL_WRITEBACK_UNCHECKED, "the label was written but could not be read back",
+     "the next run checks it", true, false},
+    {ELABEL_WRITEBACK_PARTIAL, "the label was not written as asked (the system log says how)",
+     "the next run finishes it", false, false},
+    {ELABEL_WRITEBACK_MISREAD, "the label was not written as asked (the system log says how)",
+     "the next run finishes it", false, false},
+    {ELABEL_WRITEBACK_WORN, "the label was not written as asked (the system log says how)",
+     "the next run sets it aside", false, false},
+};
+
+bool told = false;
 
 void tell_resets(const elabel_writeback_report &report)
 {
@@ -18,44 +48,21 @@ void tell_resets(const elabel_writeback_report &report)
     }
 }
 
-void tell_record(const elabel_writeback_report &report, const char *then)
+void tell_line(const told_row &row, const elabel_writeback_report &report)
 {
-    if (report.pending[0] != '\0') {
-        std::fprintf(stderr, "; the pending-write record %s stays and %s", report.pending, then);
+    std::fputs("elabel: ", stderr);
+    std::fprintf(stderr, row.said, report.why);
+    if (row.then != nullptr && report.pending[0] != '\0') {
+        std::fprintf(stderr, "; the pending-write record %s stays and %s", report.pending,
+                     row.then);
     }
     std::fputc('\n', stderr);
 }
 
-} // namespace
-
-extern "C" void elabel_tell_writeback(void)
+// The part holds a label: a record that could not be removed, or a write-back
+// that went without one.
+void tell_record(const elabel_writeback_report &report)
 {
-    elabel_writeback_report report{};
-    elabel_writeback_report_get(&report);
-    switch (report.outcome) {
-    case ELABEL_WRITEBACK_REFUSED:
-        std::fprintf(stderr, "elabel: label not written: %s\n", report.why);
-        return;
-    case ELABEL_WRITEBACK_UNCHANGED:
-        std::fputs("elabel: label not written: the part still holds the label it had (write "
-                   "protection?)\n",
-                   stderr);
-        break;
-    case ELABEL_WRITEBACK_UNCHECKED:
-        tell_resets(report);
-        std::fputs("elabel: the label was written but could not be read back", stderr);
-        tell_record(report, "the next run checks it");
-        return;
-    case ELABEL_WRITEBACK_PARTIAL:
-        std::fputs("elabel: the label was not written as asked (the system log says how)", stderr);
-        tell_record(report, "the next run finishes it");
-        return;
-    case ELABEL_WRITEBACK_WRITTEN:
-        tell_resets(report);
-        break;
-    default:
-        return;
-    }
     if (report.pending[0] != '\0') {
         std::fprintf(stderr, "elabel: %s; later writes wait for it\n", report.why);
     } else if (report.outcome == ELABEL_WRITEBACK_WRITTEN && report.recorded == 0 &&
@@ -65,4 +72,41 @@ extern "C" void elabel_tell_writeback(void)
                      "write-back would have lost items\n",
                      report.why);
     }
+}
+
+} // namespace
+
+extern "C" void elabel_tell_writeback(void)
+{
+    elabel_writeback_report report{};
+    elabel_writeback_report_get(&report);
+    for (const told_row &row : TOLD) {
+        if (row.outcome != report.outcome) {
+            continue;
+        }
+        told = true;
+        if (row.resets) {
+            tell_resets(report);
+        } else if (report.kept[0] != '\0') {
+            std::fprintf(stderr, "elabel: the label it would have replaced is kept in %s\n",
+                         report.kept);
+        }
+        if (row.said != nullptr) {
+            tell_line(row, report);
+        }
+        if (row.written) {
+            tell_record(report);
+        }
+        return;
+    }
+}
+
+bool elabel_writeback_told()
+{
+    return told;
+}
+
+void elabel_writeback_untold()
+{
+    told = false;
 }

@@ -64,6 +64,7 @@ extern "C" int32_t elabel_parse_item_id(const char *text, int32_t *out)
 extern "C" int32_t elabel_set_run(char *argv[])
 {
     const elabel_lock_hold hold(true);  // one lock from the load to the end of the write-back
+    elabel_writeback_untold();
     if (elabel_data == nullptr) {
         const int32_t ret = elabel_retry_while_busy(driver_elabel_init, BUSY_TRIES);
         if (ret != 0) {

@@ -101,17 +101,32 @@ int32_t elabel_get_data(uint8_t id, uint8_t *out, uint32_t out_size, uint16_t *o
 int32_t driver_elabel_clear(void);                             /* 0; -1; -4; -8 */
 
 /*
- * What the last write-back of this process did, for programs that tell their
- * user (the store itself prints nothing). Kept until the next load or
- * write-back; a load that finds a pending-write record it cannot settle notes
- * it here too.
+ * What the last write-back of this process came to, for programs that tell
+ * their user (the store itself prints nothing); also what a load came to when
+ * it settled a pending-write record left by an earlier write-back, or found
+ * one it could not settle. Kept until the next load or write-back. One code
+ * says both what the part holds and what became of the record; `pending`
+ * names a record that stays whatever the code, and `why` says why.
  */
-#define ELABEL_WRITEBACK_NONE 0       /* no write-back has run */
-#define ELABEL_WRITEBACK_WRITTEN 1    /* written and read back */
+#define ELABEL_WRITEBACK_NONE 0       /* no write-back ran and no record was met */
+#define ELABEL_WRITEBACK_WRITTEN 1    /* written and read back (a restore: the record's label) */
 #define ELABEL_WRITEBACK_REFUSED 2    /* nothing written: `why` says why */
-#define ELABEL_WRITEBACK_UNCHANGED 3  /* the device still holds the label it had */
-#define ELABEL_WRITEBACK_UNCHECKED 4  /* written without an error, not read back */
-#define ELABEL_WRITEBACK_PARTIAL 5    /* a pass failed, or it read back otherwise */
+#define ELABEL_WRITEBACK_UNCHANGED 3  /* the writes went through, the part holds what it had */
+#define ELABEL_WRITEBACK_UNCHECKED 4  /* written without an error, not read back: record stays */
+#define ELABEL_WRITEBACK_PARTIAL 5    /* a pass failed, the part may hold a cut: record stays */
+#define ELABEL_WRITEBACK_FAILED 6     /* a pass failed, the part holds what it had */
+#define ELABEL_WRITEBACK_MISREAD 7    /* read back as a cut although the writes went: record stays */
+#define ELABEL_WRITEBACK_WORN 8       /* read back other than written: the record is set aside */
+/* A pending-write record met by a load (or elabel-image recover): */
+#define ELABEL_WRITEBACK_FOUND 9      /* the part already holds its label: record removed */
+#define ELABEL_WRITEBACK_NEVER 10     /* its write-back never changed the part: record removed */
+#define ELABEL_WRITEBACK_FOREIGN 11   /* the part holds neither of its labels: set aside */
+#define ELABEL_WRITEBACK_DAMAGED 12   /* the record does not check: set aside, label left alone */
+#define ELABEL_WRITEBACK_EARLIER 13   /* an earlier format, which cannot be judged: set aside */
+#define ELABEL_WRITEBACK_LATER 14     /* a later format: it stays and writes wait for it */
+#define ELABEL_WRITEBACK_UNREAD 15    /* the record could not be read now: it stays */
+#define ELABEL_WRITEBACK_NO_PART 16   /* the part could not be read to judge it: it stays */
+#define ELABEL_WRITEBACK_BLOCKED 17   /* something other than a file is at the record's path */
 #define ELABEL_REPORT_PATH_MAX 512
 
 typedef struct elabel_writeback_report {

@@ -1,6 +1,7 @@
 #include "elabel_log.h"
 #include "elabel_platform.h"
 #include "elabel_writeback.h"
+
 extern "C" int32_t driver_elabel_clear(void)
 {
     // The image goes back to its defaults, the region is erased under the lock.
@@ -11,7 +12,14 @@ extern "C" int32_t driver_elabel_clear(void)
         }
         (void)driver_elabel_set_default();
     }
-    if (const int32_t ret = elabel_writeback_clear(); ret != 0) {
+    // A write-back of zeros whose erase pass is its write pass.
+    static constexpr uint8_t ZEROS[ELABEL_DATA_LEN] = {};
+    static elabel_result res;
+    const int32_t ret = elabel_write_label(ZEROS, elabel_write_kind::clear, &res);
+    if (ret == -8) {
+        ELABEL_ERR("driver_elabel bus busy.\n");
+    }
+    if (ret != 0) {
         ELABEL_ERR("driver_elabel_clear: fail to erase flash\r\n");
         return ret;
     }

@@ -18,6 +18,10 @@ int32_t elabel_show_all(void);
  * items reset and where the label was kept, a record that stays, a write-back
  * without a record. */
 void elabel_tell_writeback(void);
+/* Whether elabel_tell_writeback has said what a write-back came to since a
+ * run began (elabel_writeback_untold). */
+bool elabel_writeback_told(void);
+void elabel_writeback_untold(void);
 
 /* `set [id] [data]`: argv[2] is the id text, argv[3] the new text. Ends with
  * elabel_finish itself: a termination signal held during its write-back takes

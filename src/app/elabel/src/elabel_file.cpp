@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -73,19 +75,65 @@ namespace {
 
 constexpr const char *STEP_NAMES[] = {"create", "write", "fsync", "close", "rename",
                                       "fsync directory"};
+constexpr int UNIQUE_TRIES = 100;
+constexpr char UNIQUE_SUFFIX[] = "XXXXXX";
+
+bool wants_unique(const char *temp)
+{
+    const size_t len = std::strlen(temp);
+    const size_t suffix = sizeof(UNIQUE_SUFFIX) - 1;
+    return len >= suffix && std::strcmp(temp + len - suffix, UNIQUE_SUFFIX) == 0;
+}
+
+// Creates the temporary: the descriptor, or -1 with errno set.
+int create_temp(char *temp, mode_t mode)
+{
+    constexpr int flags = O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW;
+    if (!wants_unique(temp)) {
+        (void)elabel_platform.file.unlink(temp);
+        return elabel_platform.file.open(temp, flags, mode);
+    }
+    constexpr char LETTERS[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+    char *suffix = temp + std::strlen(temp) - (sizeof(UNIQUE_SUFFIX) - 1);
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    // A linear congruential generator's state, seeded by the time and the process.
+    uint64_t state = static_cast<uint64_t>(now.tv_nsec) ^ static_cast<uint64_t>(getpid()) << 32;
+    for (int attempt = 0; attempt < UNIQUE_TRIES; ++attempt) {
+        for (size_t i = 0; i + 1 < sizeof(UNIQUE_SUFFIX); ++i) {
+            state = state * 6364136223846793005u + 1442695040888963407u;
+            suffix[i] = LETTERS[(state >> 33) % (sizeof(LETTERS) - 1)];
+        }
+        const int fd = elabel_platform.file.open(temp, flags, mode);
+        if (fd >= 0 || errno != EEXIST) {
+            return fd;
+        }
+    }
+    return -1;
+}
+
+// Gives the temporary the owner and mode of the file it replaces. 0 or -errno.
+int apply_owner(int fd, const elabel_file_owner &owner)
+{
+    // chown before chmod, which chown may clear.
+    if (owner.chown && elabel_platform.file.fchown(fd, owner.uid, owner.gid) != 0) {
+        return -errno;
+    }
+    return elabel_platform.file.fchmod(fd, owner.mode) != 0 ? -errno : 0;
+}
 
 // Writes the temporary whole and durable; the step that failed, if any.
-bool write_temp(const char *temp, const uint8_t *data, size_t len, elabel_store_step *failed)
+bool write_temp(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+                elabel_store_step *failed)
 {
-    (void)elabel_platform.file.unlink(temp);
     *failed = elabel_store_step::create;
-    const int fd =
-        elabel_platform.file.open(temp, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = create_temp(spec.temp, spec.mode);
     if (fd < 0) {
         return false;
     }
     bool ok = true;
-    if (const int ret = elabel_write_all(fd, data, len); ret != 0) {
+    if (int ret = elabel_write_all(fd, data, len);
+        ret != 0 || (spec.owner != nullptr && (ret = apply_owner(fd, *spec.owner)) != 0)) {
         errno = -ret;
         *failed = elabel_store_step::write;
         ok = false;
@@ -121,22 +169,25 @@ const char *elabel_store_step_name(elabel_store_step step)
     return STEP_NAMES[static_cast<int>(step)];
 }
 
-int elabel_store_file(const char *path, const char *temp, const uint8_t *data, size_t len,
-                      bool replace, elabel_store_step *failed)
+int elabel_store_file(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+                      elabel_store_step *failed)
 {
-    bool stored = write_temp(temp, data, len, failed);
-    if (stored && !publish(path, temp, replace)) {
+    bool stored = write_temp(spec, data, len, failed);
+    const bool created = stored || *failed != elabel_store_step::create;
+    if (stored && !publish(spec.path, spec.temp, spec.replace)) {
         *failed = elabel_store_step::publish;
         stored = false;
     }
     if (!stored) {
         const int err = errno;
-        (void)elabel_platform.file.unlink(temp);
+        if (created) {
+            (void)elabel_platform.file.unlink(spec.temp);
+        }
         errno = err;
         return -1;
     }
     *failed = elabel_store_step::fsync_dir;
-    if (const int synced = elabel_sync_parent(path); synced != 0) {
+    if (const int synced = elabel_sync_parent(spec.path); synced != 0) {
         errno = -synced;
         return -1;
     }

@@ -1,6 +1,6 @@
-// Durable file writes, for the store's pending-write record and for the label
-// files of elabel-image: whole writes and reads, and directory syncs, through
-// the store's platform table.
+// Durable file writes, for the store's pending-write record, its kept labels
+// and the label files of elabel-image: whole writes and reads, and directory
+// syncs, through the store's platform table.
 #ifndef ELABEL_FILE_H
 #define ELABEL_FILE_H
 
@@ -24,14 +24,35 @@ int elabel_sync_parent(const char *path);
 enum class elabel_store_step { create, write, fsync, close, publish, fsync_dir };
 const char *elabel_store_step_name(elabel_store_step step);
 
-// Stores `len` bytes at `path` so that a power loss at any instant leaves the
-// old file or the new one whole: a temporary `temp` (any stale one removed,
-// then created exclusively, 0600, never through a link) is written, synced
-// and closed, then renamed over `path` (`replace`) or linked at `path` only
-// where nothing is there (EEXIST otherwise) and removed; then the directory
-// is synced. 0; or -1 with errno and `*failed` set, and the temporary gone.
-// When only the directory sync failed, the file is in place.
-int elabel_store_file(const char *path, const char *temp, const uint8_t *data, size_t len,
-                      bool replace, elabel_store_step *failed);
+// Who a replacing file belongs to: the file it replaces keeps its mode, and
+// its owner when the caller may give it.
+struct elabel_file_owner {
+    mode_t mode;
+    uid_t uid;
+    gid_t gid;
+    bool chown;
+};
+
+// Where and how a file is stored: a temporary `temp` beside `path` (a stale
+// one of that name removed first; a name ending in "XXXXXX" is made unique
+// instead), created exclusively with `mode` (less the umask), never through a
+// link; renamed over `path` (`replace`) or linked at `path` only where nothing
+// is there (EEXIST otherwise). `owner`, when given, is applied to the
+// temporary before it is published.
+struct elabel_store_spec {
+    const char *path;
+    char *temp;
+    bool replace;
+    mode_t mode;
+    const elabel_file_owner *owner;
+};
+
+// The one durable file write: the temporary written whole, synced and closed,
+// published at the path, then the directory synced, so that a power loss at
+// any instant leaves the old file or the new one whole. 0; or -1 with errno
+// and `*failed` set, and the temporary gone. When only the directory sync
+// failed, the file is in place.
+int elabel_store_file(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+                      elabel_store_step *failed);
 
 #endif

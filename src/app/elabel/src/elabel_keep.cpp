@@ -1,8 +1,11 @@
 #include "elabel_keep.h"
 
+#include <fcntl.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "elabel_file.h"
@@ -15,6 +18,8 @@ namespace {
 constexpr int NAME_TRIES = 100;
 constexpr size_t NAME_MAX_LEN = 64;
 constexpr size_t LISTED_MAX = 256;
+constexpr size_t PREFIX_LEN = sizeof(ELABEL_KEPT_PREFIX) - 1;
+constexpr int SEQ_DIGITS = 6;
 
 bool erased(const uint8_t *label, const elabel_item_desc &item)
 {
@@ -30,77 +35,112 @@ bool holds_default(const uint8_t *image, const elabel_item_desc &item)
            std::memcmp(elabel_item_field(image, item), item.default_value, len) == 0;
 }
 
-// "kept-label-20261208T101500Z" and, when that is taken, "...-01" up to "-99":
-// names that sort by age.
-bool kept_name(time_t now, int attempt, char *name, size_t size)
-{
-    struct tm utc {};
-    if (gmtime_r(&now, &utc) == nullptr) {
-        return false;
-    }
-    char stamp[32];
-    if (std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &utc) == 0) {
-        return false;
-    }
-    const int n = attempt == 0
-                      ? std::snprintf(name, size, "%s%s.bin", ELABEL_KEPT_PREFIX, stamp)
-                      : std::snprintf(name, size, "%s%s-%02d.bin", ELABEL_KEPT_PREFIX, stamp, attempt);
-    return n > 0 && static_cast<size_t>(n) < size;
-}
-
 bool is_kept(const char *name)
 {
     const size_t len = std::strlen(name);
-    return std::strncmp(name, ELABEL_KEPT_PREFIX, std::strlen(ELABEL_KEPT_PREFIX)) == 0 &&
-           len > 4 && len < NAME_MAX_LEN && std::strcmp(name + len - 4, ".bin") == 0;
+    return std::strncmp(name, ELABEL_KEPT_PREFIX, PREFIX_LEN) == 0 && len > PREFIX_LEN + 4 &&
+           len < NAME_MAX_LEN && std::strcmp(name + len - 4, ".bin") == 0;
 }
 
-// Older first: by the name without ".bin", so that "...Z" comes before "...Z-01".
+// A kept label's sequence number: the digits after the prefix in
+// "kept-label-000012-20261208T101500Z.bin"; 0 for a name without one (the
+// time alone, as kept labels were first named).
+unsigned long sequence_of(const char *name)
+{
+    const char *digits = name + PREFIX_LEN;
+    for (int i = 0; i < SEQ_DIGITS; ++i) {
+        if (digits[i] < '0' || digits[i] > '9') {
+            return 0;
+        }
+    }
+    return digits[SEQ_DIGITS] == '-' ? std::strtoul(digits, nullptr, 10) : 0;
+}
+
+// Older first: by sequence, then by name (names of the first kind sort by time).
 bool older(const char *a, const char *b)
 {
-    const size_t la = std::strlen(a) - 4;
-    const size_t lb = std::strlen(b) - 4;
-    const int c = std::strncmp(a, b, std::min(la, lb));
-    return c != 0 ? c < 0 : la < lb;
+    const unsigned long sa = sequence_of(a);
+    const unsigned long sb = sequence_of(b);
+    return sa != sb ? sa < sb : std::strcmp(a, b) < 0;
 }
 
-// Removes all but the newest kept labels, `newest` among them (names made in
-// one second do not sort by age); a failure is logged and changes nothing else.
-void prune(const char *dir, const char *newest)
+struct listing {
+    char names[LISTED_MAX][NAME_MAX_LEN];
+    size_t count;
+};
+
+// The kept labels in the directory; false when it cannot be listed.
+bool list_kept(const char *dir, listing *out)
 {
-    static char names[LISTED_MAX][NAME_MAX_LEN];
-    DIR *listing = elabel_platform.file.opendir(dir);
-    if (listing == nullptr) {
-        return;
+    DIR *d = elabel_platform.file.opendir(dir);
+    if (d == nullptr) {
+        return false;
     }
-    size_t count = 0;
-    while (const dirent *entry = elabel_platform.file.readdir(listing)) {
-        if (count < LISTED_MAX && is_kept(entry->d_name) &&
-            std::strcmp(entry->d_name, newest) != 0) {
+    out->count = 0;
+    while (const dirent *entry = elabel_platform.file.readdir(d)) {
+        if (out->count < LISTED_MAX && is_kept(entry->d_name)) {
             // is_kept bounds the length; the precision lets the compiler see it.
-            std::snprintf(names[count], NAME_MAX_LEN, "%.*s", static_cast<int>(NAME_MAX_LEN - 1),
-                          entry->d_name);
-            ++count;
+            std::snprintf(out->names[out->count], NAME_MAX_LEN, "%.*s",
+                          static_cast<int>(NAME_MAX_LEN - 1), entry->d_name);
+            ++out->count;
         }
     }
-    (void)elabel_platform.file.closedir(listing);
-    char path[ELABEL_KEPT_PATH_MAX] = "";
-    // The oldest goes, one at a time: a handful of names, kept small.
-    for (; count + 1 > static_cast<size_t>(ELABEL_KEPT_MAX); --count) {
-        size_t oldest = 0;
-        for (size_t i = 1; i < count; ++i) {
-            oldest = older(names[i], names[oldest]) ? i : oldest;
-        }
-        std::snprintf(path, sizeof(path), "%s/%.*s", dir, static_cast<int>(NAME_MAX_LEN - 1),
-                      names[oldest]);
-        if (elabel_platform.file.unlink(path) != 0) {
-            ELABEL_ERR("kept label %s not removed: %s\n", path, std::strerror(errno));
-        }
-        std::memcpy(names[oldest], names[count - 1], NAME_MAX_LEN);
+    (void)elabel_platform.file.closedir(d);
+    return true;
+}
+
+bool join(const char *dir, const char *name, char *path, size_t size)
+{
+    const int n = std::snprintf(path, size, "%s/%s", dir, name);
+    return n > 0 && static_cast<size_t>(n) < size;
+}
+
+// Whether the file holds exactly `label`.
+bool holds(const char *path, const uint8_t *label)
+{
+    const int fd = elabel_platform.file.open(path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0);
+    if (fd < 0) {
+        return false;
     }
-    if (path[0] != '\0') {
-        (void)elabel_sync_parent(path);
+    static uint8_t bytes[ELABEL_DATA_LEN + 1];
+    const ssize_t got = elabel_read_all(fd, bytes, sizeof(bytes));
+    elabel_platform.file.close(fd);
+    return got == ELABEL_DATA_LEN && std::memcmp(bytes, label, ELABEL_DATA_LEN) == 0;
+}
+
+// A kept label already holding these bytes: its path in `path`.
+bool find_same(const char *dir, const listing &kept, const uint8_t *label, char *path, size_t size)
+{
+    for (size_t i = 0; i < kept.count; ++i) {
+        if (join(dir, kept.names[i], path, size) && holds(path, label)) {
+            return true;
+        }
     }
+    return false;
+}
+
+unsigned long next_sequence(const listing &kept)
+{
+    unsigned long highest = 0;
+    for (size_t i = 0; i < kept.count; ++i) {
+        highest = std::max(highest, sequence_of(kept.names[i]));
+    }
+    return highest + 1;
+}
+
+// "kept-label-000012-20261208T101500Z.bin": the sequence orders them, the
+// time is for people.
+bool kept_name(unsigned long sequence, char *name, size_t size)
+{
+    const time_t now = elabel_platform.time(nullptr);
+    struct tm utc {};
+    char stamp[32] = "unknown-time";
+    if (gmtime_r(&now, &utc) != nullptr) {
+        (void)std::strftime(stamp, sizeof(stamp), "%Y%m%dT%H%M%SZ", &utc);
+    }
+    const int n = std::snprintf(name, size, "%s%0*lu-%s.bin", ELABEL_KEPT_PREFIX, SEQ_DIGITS,
+                                sequence % 1000000, stamp);
+    return n > 0 && static_cast<size_t>(n) < size;
 }
 
 int make_dir(const char *dir)
@@ -111,6 +151,30 @@ int make_dir(const char *dir)
     const int synced = elabel_sync_parent(dir);
     errno = -synced;
     return synced == 0 ? 0 : -1;
+}
+
+// Stores a new kept label; 0, or -1 with errno and the failed step.
+int store_new(const char *dir, const listing &kept, const uint8_t *label, char *path, size_t size,
+              elabel_store_step *failed)
+{
+    char temp[ELABEL_KEPT_PATH_MAX];
+    std::snprintf(temp, sizeof(temp), "%s/.%stmp", dir, ELABEL_KEPT_PREFIX);
+    char name[NAME_MAX_LEN];
+    unsigned long sequence = next_sequence(kept);
+    for (int attempt = 0; attempt < NAME_TRIES; ++attempt, ++sequence) {
+        if (!kept_name(sequence, name, sizeof(name)) || !join(dir, name, path, size)) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const elabel_store_spec spec{path, temp, false, 0600, nullptr};
+        if (elabel_store_file(spec, label, ELABEL_DATA_LEN, failed) == 0) {
+            return 0;
+        }
+        if (*failed != elabel_store_step::publish || errno != EEXIST) {
+            return -1;
+        }
+    }
+    return -1;
 }
 
 } // namespace
@@ -139,35 +203,57 @@ int32_t elabel_keep_label(const uint8_t *label, char *path, size_t size)
         ELABEL_ERR("label not kept: directory %s: %s\n", dir, std::strerror(errno));
         return -1;
     }
-    const time_t now = elabel_platform.time(nullptr);
-    char name[NAME_MAX_LEN];
-    char temp[ELABEL_KEPT_PATH_MAX];
-    std::snprintf(temp, sizeof(temp), "%s/.%stmp", dir, ELABEL_KEPT_PREFIX);
+    static listing kept;
+    if (!list_kept(dir, &kept)) {
+        ELABEL_ERR("label not kept: directory %s not listed: %s\n", dir, std::strerror(errno));
+        return -1;
+    }
+    if (find_same(dir, kept, label, path, size)) {
+        return 0;
+    }
     elabel_store_step failed = elabel_store_step::create;
-    for (int attempt = 0; attempt < NAME_TRIES; ++attempt) {
-        const int n = kept_name(now, attempt, name, sizeof(name))
-                          ? std::snprintf(path, size, "%s/%s", dir, name)
-                          : -1;
-        if (n <= 0 || static_cast<size_t>(n) >= size) {
-            errno = ENAMETOOLONG;
-            break;
-        }
-        if (elabel_store_file(path, temp, label, ELABEL_DATA_LEN, false, &failed) == 0 ||
-            failed == elabel_store_step::fsync_dir) {
-            if (failed == elabel_store_step::fsync_dir) {
-                ELABEL_ERR("label kept in %s, directory not synced: %s\n", path,
-                           std::strerror(errno));
-            }
-            prune(dir, name);
-            return 0;
-        }
-        if (failed != elabel_store_step::publish || errno != EEXIST) {
-            break;
-        }
+    if (store_new(dir, kept, label, path, size, &failed) == 0) {
+        return 0;
     }
     const int err = errno;
+    if (failed == elabel_store_step::fsync_dir) {
+        ELABEL_ERR("label kept in %s, directory not synced: %s\n", path, std::strerror(err));
+        return 0;
+    }
     ELABEL_ERR("label not kept in %s (%s: %s)\n", dir, elabel_store_step_name(failed),
                std::strerror(err));
     errno = err;
     return -1;
+}
+
+void elabel_keep_prune()
+{
+    const char *dir = elabel_platform.record_dir;
+    static listing kept;
+    if (dir == nullptr || !list_kept(dir, &kept)) {
+        return;
+    }
+    static const char *by_age[LISTED_MAX];
+    for (size_t i = 0; i < kept.count; ++i) {
+        by_age[i] = kept.names[i];
+    }
+    std::sort(by_age, by_age + kept.count, older);
+    size_t removed = 0;
+    char path[ELABEL_KEPT_PATH_MAX];
+    for (size_t i = 0; i + ELABEL_KEPT_MAX < kept.count; ++i) {
+        if (!join(dir, by_age[i], path, sizeof(path))) {
+            continue;
+        }
+        if (elabel_platform.file.unlink(path) != 0) {
+            ELABEL_ERR("kept label %s not removed: %s\n", path, std::strerror(errno));
+        } else {
+            ++removed;
+        }
+    }
+    if (removed > 0) {
+        if (const int synced = elabel_sync_parent(path); synced != 0) {
+            ELABEL_ERR("kept labels removed, directory %s not synced: %s\n", dir,
+                       std::strerror(-synced));
+        }
+    }
 }

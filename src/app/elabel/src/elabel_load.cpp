@@ -1,5 +1,7 @@
+#include "elabel_load.h"
 #include "elabel_record.h"
 #include "elabel_report.h"
+#include "elabel_writeback.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 
@@ -75,7 +77,13 @@ namespace {
 
 // What a load under the lock came to; driver_elabel_init logs it and gives
 // its result code.
-enum class load_result { verified, verify_failed, magic_written, unread, pending, no_memory };
+enum class load_result {
+    verified, verify_failed, magic_written, magic_unwritten, unread, pending, no_memory
+};
+
+// The last load found a region without the magic, and the word it held.
+bool found_no_label = false;
+uint32_t found_word = 0;
 
 // Allocates and zeroes the new image and makes it the store's.
 bool new_image()
@@ -89,19 +97,31 @@ bool new_image()
     return true;
 }
 
-// The device holds no label: one with the magic is written, items as read.
-void write_magic(uint8_t *image)
+// The device holds no label: one with the magic is written, with the items
+// as read that check and the others empty, after the region found was kept
+// (unless it was blank). False when it was not read back so: the image then
+// is no copy of the device and goes.
+bool write_magic(uint8_t *image)
 {
     elabel_put_le32(image, ELABEL_MAGIC);
-    (void)driver_elabel_update();
+    (void)driver_elabel_verify(image);
+    static elabel_result res;
+    return elabel_write_label(image, elabel_write_kind::magic, &res) == 0;
 }
 
 load_result load_locked(int32_t *verify_ret, uint32_t *found)
 {
     driver_elabel_release();
     elabel_report_clear();  // a load starts what the report tells anew
+    found_no_label = false;
+    static elabel_result settled;
+    settled = elabel_result{};
+    elabel_settle(&settled);
+    if (settled.outcome != ELABEL_WRITEBACK_NONE) {
+        elabel_report_result(settled);
+    }
     // A write-back that stays unfinished leaves no label to read.
-    const bool pending = elabel_recovery_kept(elabel_record_recover());
+    const bool pending = !elabel_result_readable(settled);
     if (!new_image()) {
         return load_result::no_memory;
     }
@@ -115,8 +135,13 @@ load_result load_locked(int32_t *verify_ret, uint32_t *found)
         return *verify_ret == 0 ? load_result::verified : load_result::verify_failed;
     case first_read::wrong_magic:
         *found = elabel_get_le32(elabel_data);
-        write_magic(elabel_data);
-        return load_result::magic_written;
+        found_no_label = true;
+        found_word = *found;
+        if (write_magic(elabel_data)) {
+            return load_result::magic_written;
+        }
+        driver_elabel_release();
+        return load_result::magic_unwritten;
     case first_read::failed:
         break;
     }
@@ -128,6 +153,12 @@ load_result load_locked(int32_t *verify_ret, uint32_t *found)
 }
 
 } // namespace
+
+bool elabel_load_found_no_label(uint32_t *word)
+{
+    *word = found_word;
+    return found_no_label;
+}
 
 extern "C" int32_t driver_elabel_init(void)
 {
@@ -154,6 +185,7 @@ extern "C" int32_t driver_elabel_init(void)
                    elabel_record_path());
         return -1;
     case load_result::magic_written:
+    case load_result::magic_unwritten:
     case load_result::unread:
         break;
     }

@@ -10,5 +10,7 @@ void elabel_log(int priority, const char *file, int line, const char *func, cons
 
 #define ELABEL_LOG(priority, ...) elabel_log((priority), __FILE__, __LINE__, __func__, __VA_ARGS__)
 #define ELABEL_ERR(...) ELABEL_LOG(LOG_ERR, __VA_ARGS__)
+// For a line that belongs to `func` but is logged by a helper it hands on.
+#define ELABEL_ERR_FOR(func, ...) elabel_log(LOG_ERR, __FILE__, __LINE__, (func), __VA_ARGS__)
 
 #endif

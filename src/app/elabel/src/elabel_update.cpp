@@ -2,6 +2,19 @@
 #include "elabel_platform.h"
 #include "elabel_writeback.h"
 
+namespace {
+
+void log_failed_pass(elabel_pass failed)
+{
+    if (failed == elabel_pass::erase) {
+        ELABEL_ERR_FOR("driver_elabel_update", "fail to driver_flash_eraseElectronicLabel\r\n");
+    } else {
+        ELABEL_ERR_FOR("driver_elabel_update", "fail to driver_flash_writElectronicLabel\r\n");
+    }
+}
+
+} // namespace
+
 extern "C" int32_t driver_elabel_update(void)
 {
     if (elabel_data == nullptr) {
@@ -17,22 +30,14 @@ extern "C" int32_t driver_elabel_update(void)
         ELABEL_ERR("driver_elabel_update memcpy_s error.\n");
         return -4;
     }
-    elabel_writeback wb{};
-    wb.keep_repairs = true;  // the image carries the items of the label it replaces
-    if (elabel_writeback_begin(&wb, elabel_bak) != 0) {
-        elabel_platform.memory.dealloc(elabel_bak);
-        ELABEL_ERR("driver_elabel bus busy.\n");
-        return -8;
-    }
-    elabel_writeback_passes(&wb);
-    if (wb.failed == elabel_pass::erase) {
-        ELABEL_ERR("fail to driver_flash_eraseElectronicLabel\r\n");
-    }
-    if (wb.failed == elabel_pass::write) {
-        ELABEL_ERR("fail to driver_flash_writElectronicLabel\r\n");
-    }
-    // Done only when the device was read back holding the copy.
-    const int32_t ret = elabel_writeback_end(&wb);
+    // The image carries the items of the label it replaces. Done only when
+    // the device was read back holding the copy.
+    static elabel_result res;
+    const int32_t ret =
+        elabel_write_label(elabel_bak, elabel_write_kind::update, &res, log_failed_pass);
     elabel_platform.memory.dealloc(elabel_bak);
+    if (ret == -8) {
+        ELABEL_ERR("driver_elabel bus busy.\n");
+    }
     return ret;
 }

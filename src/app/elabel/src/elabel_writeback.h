@@ -1,65 +1,79 @@
-// The one way the store writes the label to the device: lock, termination
-// signals held, an earlier pending-write record settled first, the label it
-// replaces known (and kept, when it stores defaults in place of damaged
-// items), its own record stored, erase, write, read back; then the record's
-// owner removes, keeps or sets aside the record from what was read back.
+// The one way the store writes the label to the device. A write-back is a
+// plan (what the part must end up holding, what it holds now, what is kept
+// first, what record guards it) made first and carried out by one executor;
+// a record left by an earlier write-back is settled before, by making and
+// carrying out its own plan. Every write-back and every settling ends in one
+// result, whose outcome code (ELABEL_WRITEBACK_..., elabel.h) says both what
+// the part holds and what became of the record.
 #ifndef ELABEL_WRITEBACK_H
 #define ELABEL_WRITEBACK_H
 
 #include <cstdint>
 
 #include "elabel.h"
-#include "elabel_fate.h"
-#include "elabel_judge.h"
-#include "elabel_signals.h"
 
 // The pass that failed, if any.
 enum class elabel_pass { none, not_started, erase, write };
 
-struct elabel_writeback {
-    const uint8_t *image;
-    uint8_t replaced[ELABEL_DATA_LEN];
-    // A restore: `replaced` is the state the caller found, the record of an
-    // earlier write-back is there, and this write-back finishes it.
-    bool restoring;
+struct elabel_plan {
+    const uint8_t *image;               // what the part must end up holding
+    uint8_t replaced[ELABEL_DATA_LEN];  // what it holds now
+    bool restore;       // `replaced` is a cut state: never done, never removed for
     bool erase_only;    // a clear: the image is zeros and the erase writes it
-    bool keep_repairs;  // items carried over: keep the replaced label before storing defaults
-    bool recorded;      // this write-back's record was stored
-    int32_t fd;
-    elabel_held_signals signals;
+    bool keep;          // keep `replaced` as a file first, or write nothing
+    uint32_t reset_rows;
+    void (*pass_failed)(elabel_pass failed);  // told at once, so that its line comes first
+};
+
+struct elabel_result {
+    int32_t outcome;  // ELABEL_WRITEBACK_...
+    bool recorded;    // a pending-write record guarded the write-back
+    uint32_t reset_rows;
+    char kept[ELABEL_REPORT_PATH_MAX];
+    char pending[ELABEL_REPORT_PATH_MAX];  // a record that stays
+    char why[ELABEL_REPORT_PATH_MAX];
     elabel_pass failed;
     bool read_back;  // `back` holds the region as read after the passes
     uint8_t back[ELABEL_DATA_LEN];
-    elabel_region region;    // `back` judged against the image and the replaced label
-    elabel_outcome outcome;  // what the record's owner was told
-    elabel_fate fate;        // and what it made of the record
 };
 
 // Reads the label region, up to three tries; false when every read failed.
 bool elabel_read_region(uint8_t *label);
 
-// Takes the lock (nesting in one this process holds) and holds the signals.
-// 0, or -8 when the lock was not obtained: then nothing else happened.
-int32_t elabel_writeback_begin(elabel_writeback *wb, const uint8_t *image);
+// Nothing is written: the reason goes to the log and to the result.
+void elabel_result_refuse(elabel_result *res, const char *why);
 
-// Settles a pending record of an earlier write-back (never for a restore,
-// whose record that is); the label it replaces (as this process knows it under
-// the lock, or read now; given by a restore), kept when the write-back would
-// store defaults over damaged items; the record; the erase and the write.
-// `wb->failed` names a failed pass; not_started when nothing was written.
-void elabel_writeback_passes(elabel_writeback *wb);
+// Carries out a plan under the lock held by the caller: the kept label, the
+// record, the erase and the write, the read-back; then the record's fate.
+void elabel_execute(const elabel_plan &plan, elabel_result *res);
 
-// Reads the region back, judges it, and lets the record's owner decide what
-// becomes of the record. Then unlocks and gives the signal mask back. 0 when
-// the passes went through and the device holds the image, else -1.
-int32_t elabel_writeback_end(elabel_writeback *wb);
+// Settles a record left by an earlier write-back, under the lock held by the
+// caller: finishes its write-back, or removes, sets aside or leaves it, from
+// what the part holds. ELABEL_WRITEBACK_NONE when there is none.
+void elabel_settle(elabel_result *res);
 
-// The three steps in one: 0, -1 or -8.
-int32_t elabel_writeback_run(elabel_writeback *wb, const uint8_t *image);
+// The result leaves a label on the part for a load to read: no record stays
+// that still has a write-back to finish there.
+bool elabel_result_readable(const elabel_result &res);
 
-// Erases the region for a clear, as a write-back of zeros: under the lock,
-// with the signals held and its own record, read back. 0, -1, or -8 when the
-// lock was not obtained.
-int32_t elabel_writeback_clear();
+// What a write-back carries over from the label it replaces.
+enum class elabel_write_kind {
+    update,  // the image carries the label's items: keep it before storing defaults
+    whole,   // a whole new label: nothing carried over, nothing kept
+    magic,   // a load's label over a region that held none: keep what was there
+    clear,   // zeros, written by the erase pass alone
+};
+
+// A whole write-back: takes the lock (nesting in one this process holds), holds
+// the termination signals, settles an earlier record, plans and carries out its
+// own. 0 when the part was read back holding `image`; -1; -8 when the lock was
+// not obtained (nothing else happened). `res` gets the result, and the
+// write-back report a copy. `pass_failed`, when given, is told of a failed
+// pass as soon as it fails.
+int32_t elabel_write_label(const uint8_t *image, elabel_write_kind kind, elabel_result *res,
+                           void (*pass_failed)(elabel_pass failed) = nullptr);
+
+// Makes the result what the write-back report tells (elabel.h).
+void elabel_report_result(const elabel_result &res);
 
 #endif
