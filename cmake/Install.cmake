@@ -2,14 +2,21 @@
 # one component per package; LIBDIR is lib/<multiarch triplet> on Debian:
 #   elabel       sbin/elabel, bin/elabel-image, share/man/man8/elabel.8.gz,
 #                share/man/man1/elabel-image.1.gz, share/elabel/elabel-image-label.schema.json,
+#                share/bash-completion/completions/elabel and elabel-image,
 #                lib/systemd/system/elabel-recover.service
 #   runtime      LIBDIR/libelabel.so.1* (the label store for other programs on the board)
 #   development  include/elabel.h, LIBDIR/libelabel.so, LIBDIR/pkgconfig/elabel.pc,
 #                LIBDIR/cmake/elabel/ (find_package(elabel), target elabel::elabel)
 #   platform     LIBDIR/libsecurec.so, LIBDIR/libquellix.so (this project's stand-ins only)
 install(TARGETS elabel RUNTIME DESTINATION ${CMAKE_INSTALL_SBINDIR} COMPONENT elabel)
+# Shell completion, where bash-completion loads a command's completion from on first use.
+set(ELABEL_COMPLETION_DIR ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/completions/elabel
+  DESTINATION ${ELABEL_COMPLETION_DIR} COMPONENT elabel)
 if(ELABEL_IMAGE)
   install(TARGETS elabel-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT elabel)
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/completions/elabel-image
+    DESTINATION ${ELABEL_COMPLETION_DIR} COMPONENT elabel)
   # The JSON Schema of show --json's document, beside the manual.
   install(FILES ${PROJECT_SOURCE_DIR}/man/elabel-image-label.schema.json
     DESTINATION ${CMAKE_INSTALL_DATADIR}/elabel COMPONENT elabel)

@@ -19,7 +19,8 @@ set(expected ${SBINDIR}/elabel ${BINDIR}/elabel-image ${LIBDIR}/libelabel.so.1
   ${MANDIR}/man1/elabel-image.1.gz ${DATADIR}/elabel/elabel-image-label.schema.json
   ${LIBDIR}/pkgconfig/elabel.pc
   ${LIBDIR}/cmake/elabel/elabelConfig.cmake ${LIBDIR}/cmake/elabel/elabelConfigVersion.cmake
-  ${UNITDIR}/elabel-recover.service)
+  ${UNITDIR}/elabel-recover.service ${DATADIR}/bash-completion/completions/elabel
+  ${DATADIR}/bash-completion/completions/elabel-image)
 if(STAND_INS)
   list(APPEND expected ${LIBDIR}/libsecurec.so ${LIBDIR}/libquellix.so)
 endif()

@@ -194,6 +194,7 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
     auto bad = make_label({{0x30, "x"}});
     bad[588] ^= 1;
     put_file("bad.bin", bad);
+    put_file("cs.bin", make_label({{0x12, "CS1"}}));
     ASSERT_EQ(0, mkdir(path("sub").c_str(), 0700));
     const std::string out = path("out.bin");
     const struct {
@@ -238,6 +239,17 @@ TEST_F(ImageTest, ErrorsNameFileAndItemPrintNothingOnStdoutAndLeaveNoFile)
         {{"check"}, 2, "check: FILE... expected"},
         {{"dump", "-o", out, "extra"}, 2, "dump: no operand expected"},
         {{"frobnicate"}, 2, "unknown command: frobnicate"},
+        {{"build", "-o", out, "--require", "12,23", "12=CS2"}, 2,
+         "build: item 0x23 (bd_serial_num) is required (--require) but not given as ID=TEXT\n"
+         "elabel-image: build: " + out + " not written: 1 required item missing\n"},
+        {{"build", "-o", out, "--require", "12", "12="}, 2, "0x12 (chassis_serial_num) is required (--require) but given empty"},
+        {{"build", "-o", out, "--from", path("cs.bin"), "--require", "12"}, 2, "(chassis_serial_num) is required (--require) but not given"},
+        {{"build", "-o", out, "--require", "12,,23", "12=a", "23=b"}, 2, "build: --require: '' names no item"},
+        {{"show", "--template", path("cs.bin")}, 2, "show: option --template applies only with --json"},
+        {{"program", "--dry-run", path("bad.bin")}, 2, "bad.bin: program would refuse it: the label does not check\n"},
+        {{"set", "--from", "board", "30"}, 2, "set: --from takes a label file, not board"},
+        {{"set", "--from", path("bad.bin"), "prd_manufacture"}, 2,
+         "bad.bin: item 0x30 (prd_manufacture) is damaged there (checksum-mismatch): nothing written"},
     };
     const auto before = dir_entries(true);
     for (const auto &c : cases) {

@@ -69,9 +69,13 @@ std::vector<std::string> ImageTest::dir_entries(bool hidden) const
     return names;
 }
 
-std::vector<std::string> ImageTest::json_lines(const std::string &name)
+std::vector<std::string> ImageTest::json_lines(const std::string &name, bool template_form)
 {
-    const image_run r = image({"show", "--json", path(name)});
+    std::vector<std::string> args = {"show", "--json", path(name)};
+    if (template_form) {
+        args.insert(args.begin() + 2, "--template");
+    }
+    const image_run r = image(args);
     EXPECT_EQ("", r.err);
     const std::string json = dir_ + "/.json";
     const std::string lines = dir_ + "/.lines";

@@ -21,8 +21,8 @@ protected:
     std::vector<uint8_t> file(const std::string &name) const;
     // The directory's files, but the logs; hidden ones (the temporary files) too on request.
     std::vector<std::string> dir_entries(bool hidden = false) const;
-    // show --json read back by Python's json module, as lines (json_items.py).
-    std::vector<std::string> json_lines(const std::string &name);
+    // show --json (--template) read back by Python's json module, as lines (json_items.py).
+    std::vector<std::string> json_lines(const std::string &name, bool template_form = false);
 };
 
 using items = std::vector<std::pair<uint8_t, std::string>>;

@@ -130,6 +130,17 @@ TEST_F(ImageTest, JsonDocumentBuildsTheSameLabelAndTemplatesTakeNamesAndArgument
         {"id_hex": "0x23", "text": "TEMPLATE"}, {"id": 16, "id_hex": "0x10", "hex": "5231"}]})";
     ASSERT_EQ(0, image({"build", "--json", path("t.json"), "-o", path("t.bin"), "23=BS0001"}).status);
     EXPECT_EQ(make_label({{0x10, "R1"}, {0x23, "BS0001"}, {0x30, "ACME"}}), file("t.bin"));
+
+    // A template leaves out each board's own items; --require takes each board's (refusals
+    // are in the table of errors).
+    put_file("first.bin", make_label({{0x12, "CS1"}, {0x20, "2026-12-08"}, {0x23, "BS1"},
+                                      {0x30, "ACME"}, {0x34, "PS1"}, {0x35, "AT1"}, {0x63, "SS1"}}));
+    EXPECT_EQ("elabel-label 1 0 1162625346 True True 20 template", json_lines("first.bin", true).at(0));
+    std::ofstream(path("p.json"), std::ios::binary)
+        << image({"show", "--json", "--template", path("first.bin")}).out;
+    ASSERT_EQ(0, image({"build", "--json", path("p.json"), "--require", "12,bd_serial_num", "-o",
+                        path("next.bin"), "12=CS2", "23=BS2"}).status);
+    EXPECT_EQ(make_label({{0x12, "CS2"}, {0x23, "BS2"}, {0x30, "ACME"}}), file("next.bin"));
 }
 
 TEST_F(ImageTest, JsonDocumentsThatCannotBuildALabelAreRefused)
@@ -185,6 +196,7 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
     auto magic = good;
     magic[0] = 0x43;
     put_file("magic.bin", magic);
+    put_file("blank.bin", std::vector<uint8_t>(LABEL_LEN, 0xFF));
     put_label(good);
     const struct {
         std::vector<std::string> args;
@@ -201,6 +213,9 @@ TEST_F(ImageTest, DiffShowItemAndCheckOfSeveralFiles)
         {{"diff", path("stale.bin"), "board"}, {}, 1,
          "0x30  prd_manufacture     \"ACME\"  \"ACME\"  (stored bytes after the text differ)\n", ""},
         {{"diff", path("a.bin"), path("magic.bin")}, {}, 1, "magic  0x454c4142  0x454c4143\n", ""},
+        {{"diff", "board", path("blank.bin")}, {}, 1,
+         "label  magic 0x454c4142  blank (all 2360 bytes 0xff)\n", ""},
+        {{"diff", path("blank.bin"), path("blank.bin")}, {}, 0, "", ""},
         {{"diff", "board", path("none.bin")}, {}, 2, "", "none.bin: No such file or directory"},
         {{"diff", path("a.bin"), "board"}, {{"QUELLIX_SIM_FAIL_READ", "all"}}, 3, "",
          "reading /dev/i2c-8 failed: the transfer failed; the system log has the details"},

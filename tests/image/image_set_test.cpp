@@ -49,6 +49,8 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
                           .status);
     };
+    put_file("factory.bin", make_label({{0x30, "factory maker"}, {0x31, "factory prd"}, {0x64, "x"}}));
+    const auto restored = make_label({{0x30, "factory maker"}, {0x31, "factory prd"}, {0x64, "typed"}});
     std::optional<lock_holder> other_run;
     const auto record_that_stays = [&] {
         cut_program();
@@ -86,6 +88,9 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
          {"set: the label on /dev/i2c-8 is locked by another run (bus busy)\n"}, nullptr, {0, 0}},
         {"item named twice", nullptr, {"set", "30=A", "prd_manufacture=B"}, {}, 2,
          {"elabel-image: set: item 0x30 (prd_manufacture) given twice\n"}, nullptr, {0, 0}},
+        {"items from a label file", nullptr,
+         {"set", "--from", path("factory.bin"), "30", "prd_name", "0x64=typed"}, {}, 0, {},
+         &restored, {2, 2}},
         {"cut write-back", cut_program, several, {}, 0,
          {"set: an unfinished write-back was settled first"}, &set_on_programmed, {4, 4}},
         {"record that stays (last)", record_that_stays, several, {}, 3,

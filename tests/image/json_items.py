@@ -21,7 +21,7 @@ with open(sys.argv[1], encoding="utf-8") as f:
 with open(sys.argv[2], encoding="utf-8") as f:
     jsonschema.validate(doc, json.load(f))
 print(doc["format"], doc["version"], doc["offset"], doc["magic"], doc["magic_ok"], doc["valid"],
-      len(doc["items"]))
+      len(doc["items"]), *(["template"] if doc.get("template") else []))
 for item in doc["items"]:
     data = bytes.fromhex(item["hex"])
     assert item["id_hex"] == "0x%02x" % item["id"], item

@@ -232,6 +232,9 @@ int image_recover_run(const image_options &)
 
 int image_program_run(const image_options &opt)
 {
+    if (opt.dry_run) {
+        return image_program_dry_run(opt);
+    }
     static image_file file;
     const char *path = opt.args[0];
     if (image_load(path, opt.offset, &file) != IMAGE_OK) {

@@ -49,8 +49,9 @@ void start_output(const image_file *from, uint8_t *bytes, size_t size, size_t at
     elabel_put_le32(label, ELABEL_MAGIC);
 }
 
-// The --json document's items, then the command line's, which may override them.
-int patch_items(const image_options &opt, uint8_t *label)
+// The --json document's items, then the command line's, which may override them;
+// *given: the items the command line names.
+int patch_items(const image_options &opt, uint8_t *label, uint32_t *given)
 {
     static image_file doc;
     if (opt.json_in != nullptr) {
@@ -66,6 +67,32 @@ int patch_items(const image_options &opt, uint8_t *label)
             return IMAGE_USAGE;
         }
     }
+    *given = from_args;
+    return IMAGE_OK;
+}
+
+// --require: each item listed needs a text of its own as ID=TEXT, never the
+// template's or --from's, and not an empty one. One line per item missing.
+int check_required(const image_options &opt, uint32_t required, uint32_t given, const uint8_t *label)
+{
+    int missing = 0;
+    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
+        const elabel_item_desc &item = elabel_item_table[row];
+        if ((required & 1u << row) == 0) {
+            continue;
+        }
+        if ((given & 1u << row) == 0 || elabel_item_len(label, item) == 0) {
+            image_error("build: item 0x%02x (%s) is required (--require) but %s", item.id,
+                        image_item_name(item),
+                        (given & 1u << row) == 0 ? "not given as ID=TEXT" : "given empty");
+            ++missing;
+        }
+    }
+    if (missing != 0) {
+        image_error("build: %s not written: %d required %s missing", opt.output, missing,
+                    missing == 1 ? "item" : "items");
+        return IMAGE_USAGE;
+    }
     return IMAGE_OK;
 }
 
@@ -76,6 +103,11 @@ int image_build_run(const image_options &opt)
     static image_file from;
     static image_file out;
     bool pending = false;
+    uint32_t required = 0;
+    if (opt.require != nullptr &&
+        image_item_list(opt.require, &required, "build: --require") != IMAGE_OK) {
+        return IMAGE_USAGE;
+    }
     if (opt.from != nullptr) {
         const int loaded = image_load_label(opt.from, opt.offset, &from, &pending);
         if (loaded != IMAGE_OK) {
@@ -94,7 +126,9 @@ int image_build_run(const image_options &opt)
     }
     start_output(base, out.bytes, out.size, out.label_at);
     uint8_t *label = out.bytes + out.label_at;
-    if (patch_items(opt, label) != IMAGE_OK) {
+    uint32_t given = 0;
+    if (patch_items(opt, label, &given) != IMAGE_OK ||
+        check_required(opt, required, given, label) != IMAGE_OK) {
         return IMAGE_USAGE;
     }
     // Items kept from --from must be valid too: the output is a valid label.

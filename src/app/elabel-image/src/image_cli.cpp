@@ -18,6 +18,9 @@ enum option_bit : unsigned {
     OPT_ITEM = 1u << 5,
     OPT_RAW = 1u << 6,
     OPT_REPLACED = 1u << 7,
+    OPT_TEMPLATE = 1u << 8,
+    OPT_REQUIRE = 1u << 9,
+    OPT_DRY_RUN = 1u << 10,
 };
 
 struct command {
@@ -34,15 +37,16 @@ struct command {
 constexpr int MANY = 1 << 20;
 
 constexpr command commands[] = {
-    {"show", OPT_JSON | OPT_OFFSET | OPT_ITEM | OPT_RAW, 0, 1, 1, "one FILE or board", true,
+    {"show", OPT_JSON | OPT_OFFSET | OPT_ITEM | OPT_RAW | OPT_TEMPLATE, 0, 1, 1, "one FILE or board", true,
      image_show_run},
     {"check", OPT_OFFSET, 0, 1, MANY, "FILE...", true, image_check_run},
     {"diff", OPT_OFFSET, 0, 2, 2, "two labels (FILE or board)", true, image_diff_run},
-    {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE | OPT_JSON, OPT_OUTPUT, 0, MANY,
+    {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE | OPT_JSON | OPT_REQUIRE,
+     OPT_OUTPUT, 0, MANY,
      "ID=TEXT...", false, image_build_run},
     {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
-    {"program", OPT_OFFSET, 0, 1, 1, "one FILE", true, image_program_run},
-    {"set", OPT_JSON, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
+    {"program", OPT_OFFSET | OPT_DRY_RUN, 0, 1, 1, "one FILE", true, image_program_run},
+    {"set", OPT_JSON | OPT_FROM | OPT_DRY_RUN, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
     {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
      image_extract_run},
@@ -54,26 +58,36 @@ const char *const USAGE =
     "board's label. FILE - is standard input, OUT - standard output; where a label is\n"
     "read, 'board' is the board's label as stored (./board names a file).\n"
     "\n"
-    "  show [--json] [--offset N] FILE    decode a label file (bare label or EEPROM image),\n"
+    "  show [--json [--template]] [--offset N] FILE\n"
+    "                                     decode a label file (bare label or EEPROM image),\n"
     "                                     or both labels of a pending-write record\n"
     "  show --item ID [--raw] [--offset N] FILE\n"
     "                                     one item; with --raw its stored bytes alone\n"
     "  check [--offset N] FILE...         exit 0 if every label is valid, else 1 (2 unreadable)\n"
     "  diff [--offset N] A B              compare item by item\n"
-    "  build -o OUT [--from FILE] [--json FILE] [--offset N] [--eeprom-size N] [ID=TEXT]...\n"
+    "  build -o OUT [--from FILE] [--json FILE] [--require ID,...] [--offset N]\n"
+    "        [--eeprom-size N] [ID=TEXT]...\n"
     "                                     write a valid label file\n"
     "  dump -o OUT                        save the board's label region as stored\n"
     "  program [--offset N] FILE          write a label file to the board and verify it\n"
     "  set [--json FILE] [ID=TEXT]...     change items of the board's label in one write-back\n"
+    "  set --from FILE ITEM... [ID=TEXT]...\n"
+    "                                     the same with the named items' texts from FILE\n"
+    "  program|set --dry-run ...          print what would change on the board, write nothing\n"
     "  recover                            finish or set aside an unfinished write-back\n"
     "  extract [--replaced] -o OUT RECORD write a pending-write record's label as a label file\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"
-    "      --from FILE      start from this label file; its other bytes are kept\n"
+    "      --from FILE      build: start from this label file; its other bytes are kept\n"
+    "                       set: take each ITEM's text from this label file\n"
     "      --json FILE      build, set: take the items of a JSON document (show --json's)\n"
     "      --offset N       the label's byte offset in an EEPROM image (default 512)\n"
     "      --eeprom-size N  build a whole-EEPROM image of N bytes, at most 65536\n"
     "      --json           show: one JSON document\n"
+    "      --template       show --json: a product template, without the items each board\n"
+    "                       has its own of (serial numbers, dates, asset tag)\n"
+    "      --require ID,... build: refuse unless each of these items is given as ID=TEXT\n"
+    "      --dry-run        program, set: print what would change (exit 0: nothing, 1: changes)\n"
     "      --item ID        show: one item, by hexadecimal id (30, 0x30) or name\n"
     "      --raw            show --item: the item's stored bytes only\n"
     "      --replaced       extract: the label the record's write-back replaced\n"
@@ -88,10 +102,11 @@ const char *const USAGE =
     "3 not finished (board or file system). See elabel-image(1).\n";
 
 enum long_only : int {
-    LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW, LONG_REPLACED
+    LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW, LONG_REPLACED,
+    LONG_TEMPLATE, LONG_REQUIRE, LONG_DRY_RUN
 };
 
-constexpr int OPTION_COUNT = 10;
+constexpr int OPTION_COUNT = 13;
 
 struct option_table {
     option list[OPTION_COUNT + 1];
@@ -109,6 +124,9 @@ constexpr option_table make_options(int json_argument)
         {"item", required_argument, nullptr, LONG_ITEM},
         {"raw", no_argument, nullptr, LONG_RAW},
         {"replaced", no_argument, nullptr, LONG_REPLACED},
+        {"template", no_argument, nullptr, LONG_TEMPLATE},
+        {"require", required_argument, nullptr, LONG_REQUIRE},
+        {"dry-run", no_argument, nullptr, LONG_DRY_RUN},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -158,7 +176,8 @@ int count_error(const char *what, const char *arg)
 const char *option_name(unsigned bit)
 {
     constexpr const char *names[] = {"--json", "--offset", "-o", "--from", "--eeprom-size",
-                                     "--item", "--raw", "--replaced"};
+                                     "--item", "--raw", "--replaced", "--template",
+                                     "--require", "--dry-run"};
     for (unsigned i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
         if (bit == 1u << i) {
             return names[i];
@@ -186,6 +205,12 @@ unsigned option_bit_of(int code)
         return OPT_RAW;
     case LONG_REPLACED:
         return OPT_REPLACED;
+    case LONG_TEMPLATE:
+        return OPT_TEMPLATE;
+    case LONG_REQUIRE:
+        return OPT_REQUIRE;
+    case LONG_DRY_RUN:
+        return OPT_DRY_RUN;
     default:
         return 0;
     }
@@ -213,6 +238,15 @@ int take_option(int code, const char *arg, image_options *opt)
         return IMAGE_OK;
     case LONG_REPLACED:
         opt->replaced = true;
+        return IMAGE_OK;
+    case LONG_TEMPLATE:
+        opt->template_form = true;
+        return IMAGE_OK;
+    case LONG_REQUIRE:
+        opt->require = arg;
+        return IMAGE_OK;
+    case LONG_DRY_RUN:
+        opt->dry_run = true;
         return IMAGE_OK;
     case LONG_OFFSET:
         return parse_count(arg, &opt->offset) ? IMAGE_OK : count_error("offset", arg);
@@ -289,6 +323,9 @@ int check_combination(const command &cmd, unsigned seen, const image_options &op
     if ((seen & OPT_RAW) != 0 && (seen & OPT_ITEM) == 0) {
         return option_error(cmd, OPT_RAW, "applies only with --item");
     }
+    if ((seen & OPT_TEMPLATE) != 0 && (seen & OPT_JSON) == 0) {
+        return option_error(cmd, OPT_TEMPLATE, "applies only with --json");
+    }
     if ((seen & OPT_ITEM) != 0 && (seen & OPT_JSON) != 0) {
         return option_error(cmd, OPT_ITEM, "does not go with --json");
     }
@@ -363,7 +400,8 @@ int image_main(int argc, char *argv[])
     if (cmd == nullptr) {
         return usage_error("unknown command: ", name);
     }
-    image_options opt{nullptr, nullptr, nullptr, nullptr, -1, -1, false, false, false, nullptr, 0};
+    image_options opt{nullptr, nullptr, nullptr, nullptr, -1, -1, false, false, false, nullptr, 0,
+                      false, nullptr, false};
     const int parsed = parse_options(*cmd, argc - 1, argv + 1, &opt);
     if (parsed >= 0) {
         return parsed;

@@ -5,22 +5,9 @@
 
 namespace {
 
-constexpr uint8_t BLANK = 0xFF;
-
 uint16_t computed_crc(const uint8_t *label, const elabel_item_desc &item)
 {
     return elabel_crc16(elabel_item_field(label, item), image_shown_len(label, item));
-}
-
-// An erased chip: every byte of the label region 0xFF.
-bool is_blank(const uint8_t *label)
-{
-    for (size_t i = 0; i < ELABEL_DATA_LEN; ++i) {
-        if (label[i] != BLANK) {
-            return false;
-        }
-    }
-    return true;
 }
 
 // Problem `at` (-1 the magic, else an item's row) as text; false when there is none.
@@ -55,9 +42,9 @@ template <typename See>
 size_t each_problem(const uint8_t *label, See see)
 {
     char text[160];
-    if (is_blank(label)) {
+    if (image_is_blank(label)) {
         std::snprintf(text, sizeof(text), "no label: all %d bytes are 0x%02x (a blank chip)",
-                      ELABEL_DATA_LEN, BLANK);
+                      ELABEL_DATA_LEN, IMAGE_BLANK_BYTE);
         see(text);
         return 1;
     }
@@ -72,6 +59,16 @@ size_t each_problem(const uint8_t *label, See see)
 }
 
 } // namespace
+
+bool image_is_blank(const uint8_t *label)
+{
+    for (size_t i = 0; i < ELABEL_DATA_LEN; ++i) {
+        if (label[i] != IMAGE_BLANK_BYTE) {
+            return false;
+        }
+    }
+    return true;
+}
 
 const char *image_state_name(const uint8_t *label, const elabel_item_desc &item)
 {

@@ -1,5 +1,6 @@
 // diff A B: two labels item by item, each a label file or the board's label.
 #include <cstring>
+#include <initializer_list>
 
 #include "elabel_image.h"
 #include "image_tool.h"
@@ -42,9 +43,28 @@ bool same_shown(const uint8_t *a, const uint8_t *b, const elabel_item_desc &item
            std::memcmp(elabel_item_field(a, item), elabel_item_field(b, item), len) == 0;
 }
 
-// One line per difference; the number of lines.
-int compare(const uint8_t *a, const uint8_t *b)
+// One side blank, the other not: one line says so instead of 26 items of 0xFF.
+void put_blank_line(const uint8_t *a, const uint8_t *b)
 {
+    std::fputs("label  ", stdout);
+    for (const uint8_t *side : {a, b}) {
+        if (image_is_blank(side)) {
+            std::printf("blank (all %d bytes 0x%02x)", ELABEL_DATA_LEN, IMAGE_BLANK_BYTE);
+        } else {
+            std::printf("magic 0x%08x", elabel_get_le32(side));
+        }
+        std::fputs(side == a ? "  " : "\n", stdout);
+    }
+}
+
+} // namespace
+
+int image_print_differences(const uint8_t *a, const uint8_t *b)
+{
+    if (image_is_blank(a) != image_is_blank(b)) {
+        put_blank_line(a, b);
+        return 1;
+    }
     int differences = 0;
     const uint32_t magic_a = elabel_get_le32(a);
     const uint32_t magic_b = elabel_get_le32(b);
@@ -67,8 +87,6 @@ int compare(const uint8_t *a, const uint8_t *b)
     return differences;
 }
 
-} // namespace
-
 int image_diff_run(const image_options &opt)
 {
     uint8_t a[ELABEL_DATA_LEN];
@@ -81,7 +99,7 @@ int image_diff_run(const image_options &opt)
     if (ret != IMAGE_OK) {
         return ret;
     }
-    const int differences = compare(a, b);
+    const int differences = image_print_differences(a, b);
     if (image_flush_stdout() != IMAGE_OK) {
         return IMAGE_USAGE;
     }

@@ -10,6 +10,9 @@ namespace {
 
 constexpr size_t ID_TEXT_MAX = 32;
 
+// The items each board has its own of: serial numbers, the date it was made, its asset tag.
+constexpr uint8_t PER_BOARD_IDS[] = {0x12, 0x20, 0x23, 0x34, 0x35, 0x63};
+
 int row_of(const elabel_item_desc &item)
 {
     return static_cast<int>(&item - elabel_item_table);
@@ -49,6 +52,16 @@ const elabel_item_desc *image_find_item(const char *text, size_t len)
 {
     const elabel_item_desc *item = find_by_name(text, len);
     return item != nullptr ? item : find_by_id(text, len);
+}
+
+bool image_is_per_board(const elabel_item_desc &item)
+{
+    for (const uint8_t id : PER_BOARD_IDS) {
+        if (item.id == id) {
+            return true;
+        }
+    }
+    return false;
 }
 
 const char *image_item_name(const elabel_item_desc &item)
@@ -104,4 +117,24 @@ int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows, const char
     const char *text = eq + 1;
     return image_put_text(label, *item, reinterpret_cast<const uint8_t *>(text), std::strlen(text),
                           who);
+}
+
+int image_item_list(const char *list, uint32_t *rows, const char *who)
+{
+    const char *at = list;
+    for (;;) {
+        const char *comma = std::strchr(at, ',');
+        const size_t len = comma != nullptr ? static_cast<size_t>(comma - at) : std::strlen(at);
+        const elabel_item_desc *item = len > 0 ? image_find_item(at, len) : nullptr;
+        if (item == nullptr) {
+            image_error("%s: '%.*s' names no item (a hexadecimal id such as 30 or 0x30, or a name)",
+                        who, static_cast<int>(len), at);
+            return IMAGE_USAGE;
+        }
+        *rows |= 1u << row_of(*item);
+        if (comma == nullptr) {
+            return IMAGE_OK;
+        }
+        at = comma + 1;
+    }
 }

@@ -91,6 +91,32 @@ void put_item(FILE *out, const uint8_t *label, const elabel_item_desc &item, boo
     std::fputs(last ? "}\n" : "},\n", out);
 }
 
+// The document; a template leaves out the items each board has its own of.
+void put_document(FILE *out, const uint8_t *label, size_t label_at, bool template_form)
+{
+    const uint32_t magic = elabel_get_le32(label);
+    std::fprintf(out, "{\n  \"format\": \"%s\",\n  \"version\": %d,\n", IMAGE_JSON_FORMAT,
+                 IMAGE_JSON_VERSION);
+    if (template_form) {
+        std::fputs("  \"template\": true,\n", out);
+    }
+    std::fprintf(out, "  \"offset\": %zu,\n  \"magic\": %u,\n  \"magic_ok\": %s,\n", label_at,
+                 magic, magic == ELABEL_MAGIC ? "true" : "false");
+    std::fprintf(out, "  \"valid\": %s,\n  \"items\": [\n",
+                 image_problems(label, "", false) == 0 ? "true" : "false");
+    int last = ELABEL_ITEM_NUM - 1;
+    while (template_form && image_is_per_board(elabel_item_table[last])) {
+        --last;
+    }
+    for (int row = 0; row <= last; ++row) {
+        const elabel_item_desc &item = elabel_item_table[row];
+        if (!template_form || !image_is_per_board(item)) {
+            put_item(out, label, item, row == last);
+        }
+    }
+    std::fputs("  ]\n}\n", out);
+}
+
 } // namespace
 
 bool image_is_plain_utf8(const uint8_t *bytes, size_t size)
@@ -110,15 +136,10 @@ bool image_is_plain_utf8(const uint8_t *bytes, size_t size)
 
 void image_show_json(FILE *out, const uint8_t *label, size_t label_at)
 {
-    const uint32_t magic = elabel_get_le32(label);
-    std::fprintf(out, "{\n  \"format\": \"%s\",\n  \"version\": %d,\n", IMAGE_JSON_FORMAT,
-                 IMAGE_JSON_VERSION);
-    std::fprintf(out, "  \"offset\": %zu,\n  \"magic\": %u,\n  \"magic_ok\": %s,\n", label_at,
-                 magic, magic == ELABEL_MAGIC ? "true" : "false");
-    std::fprintf(out, "  \"valid\": %s,\n  \"items\": [\n",
-                 image_problems(label, "", false) == 0 ? "true" : "false");
-    for (int row = 0; row < ELABEL_ITEM_NUM; ++row) {
-        put_item(out, label, elabel_item_table[row], row + 1 == ELABEL_ITEM_NUM);
-    }
-    std::fputs("  ]\n}\n", out);
+    put_document(out, label, label_at, false);
+}
+
+void image_show_template(FILE *out, const uint8_t *label, size_t label_at)
+{
+    put_document(out, label, label_at, true);
 }

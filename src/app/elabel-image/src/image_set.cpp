@@ -25,28 +25,10 @@ elabel_result res;
 int status = IMAGE_OK;
 elabel_held_signals set_signals;  // from taking the lock until set has reported
 
-// The --json document's items, then the command line's, which may override them.
+// The items named and their texts (image_set_items.cpp).
 int name_items(const image_options &opt)
 {
-    static image_file doc;
-    uint32_t from_doc = 0;
-    if (opt.json_in != nullptr &&
-        (image_read(opt.json_in, &doc) != IMAGE_OK ||
-         image_json_patch(doc.bytes, doc.size, opt.json_in, patch, &from_doc) != IMAGE_OK)) {
-        return IMAGE_USAGE;
-    }
-    uint32_t from_args = 0;
-    for (int i = 0; i < opt.nargs; ++i) {
-        if (image_patch_item(patch, opt.args[i], &from_args, "set") != IMAGE_OK) {
-            return IMAGE_USAGE;
-        }
-    }
-    named_rows = from_doc | from_args;
-    if (named_rows == 0) {
-        image_error("set: no item named (ID=TEXT... or --json FILE)");
-        return IMAGE_USAGE;
-    }
-    return IMAGE_OK;
+    return image_set_items(opt, patch, &named_rows);
 }
 
 // A pending write-back is settled first, so that the items are set on what it
@@ -135,6 +117,9 @@ int no_lock()
 
 int image_set_run(const image_options &opt)
 {
+    if (opt.dry_run) {
+        return image_set_dry_run(opt);
+    }
     if (name_items(opt) != IMAGE_OK) {
         return IMAGE_USAGE;
     }

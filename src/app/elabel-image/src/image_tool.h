@@ -41,6 +41,9 @@ struct image_options {
     bool replaced;        // extract: the label the record's write-back replaced
     char **args;
     int nargs;
+    bool template_form;   // show --json --template
+    const char *require;  // build --require ID,...
+    bool dry_run;         // program, set --dry-run
 };
 
 // "elabel-image: " and the message on standard error.
@@ -87,6 +90,12 @@ int image_write_output(const char *path, const uint8_t *bytes, size_t size);
 // An item by name or by hexadecimal id as elabel takes it; nullptr if none.
 const elabel_item_desc *image_find_item(const char *text, size_t len);
 const char *image_item_name(const elabel_item_desc &item);
+// An item each board has its own of (a serial number, a date, the asset tag),
+// which a template leaves out.
+bool image_is_per_board(const elabel_item_desc &item);
+// A comma-separated list of items (--require): sets each one's row in *rows.
+// IMAGE_OK, or IMAGE_USAGE after a message that `who` starts.
+int image_item_list(const char *list, uint32_t *rows, const char *who);
 // Checks a text for the item (length, control bytes) and stores it with the rest
 // of the field zeroed, sealed. `who` starts any message. IMAGE_OK or IMAGE_USAGE.
 int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *text, size_t len,
@@ -96,6 +105,10 @@ int image_put_text(uint8_t *label, const elabel_item_desc &item, const uint8_t *
 int image_patch_item(uint8_t *label, const char *arg, uint32_t *rows, const char *who = "build");
 
 // Decoding (image_decode.cpp).
+// What an erased chip holds in every byte.
+constexpr uint8_t IMAGE_BLANK_BYTE = 0xFF;
+// An erased chip: every byte of the label region IMAGE_BLANK_BYTE.
+bool image_is_blank(const uint8_t *label);
 // Counts what is wrong (a blank label, or the magic and each item); with `report`,
 // one line per problem on stderr.
 size_t image_problems(const uint8_t *label, const char *path, bool report);
@@ -111,12 +124,18 @@ void image_put_quoted(FILE *out, const uint8_t *bytes, size_t size);
 void image_show_text(FILE *out, const uint8_t *label);
 void image_show_item(FILE *out, const uint8_t *label, const elabel_item_desc &item);
 
+// diff's lines on standard output, one per difference between labels a and b
+// (image_diff.cpp); returns how many.
+int image_print_differences(const uint8_t *a, const uint8_t *b);
+
 // The JSON document's "format" and "version".
 constexpr const char *IMAGE_JSON_FORMAT = "elabel-label";
 constexpr int IMAGE_JSON_VERSION = 1;
 
 // JSON (image_json_out.cpp, image_json_in.cpp; schema in elabel-image(1)).
 void image_show_json(FILE *out, const uint8_t *label, size_t label_at);
+// The same document as a product template: "template": true, no per-board items.
+void image_show_template(FILE *out, const uint8_t *label, size_t label_at);
 // True when the bytes are UTF-8 without control bytes (0x00-0x1F, 0x7F).
 bool image_is_plain_utf8(const uint8_t *bytes, size_t size);
 // Patches `label` with the items of a document. Sets each item's row in *rows;
@@ -163,7 +182,14 @@ int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
 int image_set_run(const image_options &opt);
+// set's items from --json, --from and the operands, each sealed in its block of
+// `patch`; *rows: the items named. IMAGE_OK, or IMAGE_USAGE after a message.
+int image_set_items(const image_options &opt, uint8_t *patch, uint32_t *rows);
 int image_extract_run(const image_options &opt);
+// program --dry-run and set --dry-run (image_dry_run.cpp): what would change on
+// the board, nothing written. IMAGE_OK nothing to change, IMAGE_INVALID changes.
+int image_program_dry_run(const image_options &opt);
+int image_set_dry_run(const image_options &opt);
 int image_main(int argc, char *argv[]);
 
 #endif
