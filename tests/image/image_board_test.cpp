@@ -50,7 +50,8 @@ TEST_F(ImageTest, ProgramWritesTheFileAndTheLabelReadsBackEqual)
 
     const image_run r = image({"program", path("new.bin")});
     ASSERT_EQ(0, r.status) << r.err;
-    EXPECT_EQ("", r.out + r.err);
+    EXPECT_EQ("program: written and read back (T s)\n", untimed(r.out));
+    EXPECT_EQ("", r.err);
     EXPECT_EQ(make_label(texts), label());
     auto expected = old_device;
     const auto new_label = make_label(texts);
@@ -83,7 +84,7 @@ TEST_F(ImageTest, ProgramReportsAReadBackThatDiffers)
         const image_run r = image({"program", path("new.bin")},
                                   {{"QUELLIX_SIM_STUCK_BYTE", std::to_string(LABEL_AT + c.at)}});
         EXPECT_EQ(4, r.status);
-        EXPECT_EQ("", r.out);
+        EXPECT_EQ("program: pending: the next run finishes it (T s)\n", untimed(r.out));
         // Read back as a write cut short would leave it: the record stays to finish it.
         EXPECT_EQ("elabel-image: " + path("new.bin") +
                       ": read back from /dev/i2c-8 differs at label byte " + c.err +
@@ -108,25 +109,47 @@ TEST_F(ImageTest, ProgramRefusesWhatItCannotWriteAndLeavesTheDevice)
         std::map<std::string, std::string> env;
         int status;
         const char *err;
+        const char *out;
     } cases[] = {
-        {"bad.bin", {}, 1, "item 0x30 (prd_manufacture): length 70 beyond capacity 68"},
-        {"missing.bin", {}, 2, "missing.bin: No such file or directory"},
-        // Every write fails before any byte reaches the chip.
-        {"good.bin", {{"QUELLIX_SIM_FAIL_WRITE", "all"}}, 3, "writing /dev/i2c-8 failed"},
+        {"bad.bin", {}, 1, "item 0x30 (prd_manufacture): length 70 beyond capacity 68", ""},
+        {"missing.bin", {}, 2, "missing.bin: No such file or directory", ""},
+        // Every write fails before any byte reaches the chip; a part that does not acknowledge.
+        {"good.bin", {{"QUELLIX_SIM_FAIL_WRITE", "all"}}, 3,
+         "writing /dev/i2c-8 failed: the transfer failed, the label is unchanged",
+         "program: unchanged (T s)\n"},
+        {"good.bin", {{"QUELLIX_SIM_WRITE_PROTECT", "nack"}}, 3,
+         "writing /dev/i2c-8 failed: the transfer failed, the label is unchanged",
+         "program: unchanged (T s)\n"},
         // Every write acknowledged and dropped.
         {"good.bin", {{"QUELLIX_SIM_WRITE_PROTECT", "ignore"}}, 3,
          "good.bin: not programmed: /dev/i2c-8 took the writes, but the label reads back as it "
-         "was: the part ignored the writes (write protection?)\n"},
+         "was: the part ignored the writes (write protection?)\n", "program: unchanged (T s)\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.file);
         put_device(device_before);
         const image_run r = image({"program", path(c.file)}, c.env);
         EXPECT_EQ(c.status, r.status);
-        EXPECT_EQ("", r.out);
+        EXPECT_EQ(c.out, untimed(r.out));
         EXPECT_NE(std::string::npos, r.err.find(c.err)) << r.err;
         EXPECT_EQ(device_before, device());
     }
+}
+
+// --verbose puts what the store logs on standard error too; without it the
+// details stay in the system log.
+TEST_F(ImageTest, VerboseSendsTheLogLinesToStandardErrorToo)
+{
+    put_device(patterned_device(make_label({{0x30, "old"}})));
+    put_file("good.bin", make_label({{0x30, "new"}}));
+    const std::map<std::string, std::string> nack = {{"QUELLIX_SIM_WRITE_PROTECT", "nack"}};
+    const image_run quiet = image({"program", path("good.bin")}, nack);
+    const image_run verbose = image({"program", "--verbose", path("good.bin")}, nack);
+    EXPECT_EQ(3, verbose.status);
+    EXPECT_EQ(std::string::npos, quiet.err.find("elabel-image: log: "));
+    EXPECT_NE(std::string::npos, verbose.err.find("elabel-image: log: [")) << verbose.err;
+    EXPECT_NE(std::string::npos, verbose.err.find("i2c_write_data error.\n")) << verbose.err;
+    EXPECT_EQ(quiet.log.size(), verbose.log.size());  // the system log gets them all the same
 }
 
 TEST_F(ImageTest, DumpAndProgramWaitForTheLockLikeElabel)

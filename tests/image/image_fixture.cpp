@@ -1,5 +1,7 @@
 #include "image_fixture.h"
 
+#include <regex>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <unistd.h>
@@ -97,4 +99,9 @@ void put_le16(std::vector<uint8_t> *label, size_t at, uint16_t value)
 {
     (*label)[at] = static_cast<uint8_t>(value);
     (*label)[at + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+std::string untimed(const std::string &out)
+{
+    return std::regex_replace(out, std::regex(R"(\([0-9]+\.[0-9]{2} s\)\n)"), "(T s)\n");
 }

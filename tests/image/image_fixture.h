@@ -27,6 +27,9 @@ protected:
 
 using items = std::vector<std::pair<uint8_t, std::string>>;
 
+// Standard output with the time of a result line ("(0.95 s)") made "(T s)".
+std::string untimed(const std::string &out);
+
 // Sets a little-endian 16-bit field of a label.
 void put_le16(std::vector<uint8_t> *label, size_t at, uint16_t value);
 

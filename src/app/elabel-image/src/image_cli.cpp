@@ -21,6 +21,7 @@ enum option_bit : unsigned {
     OPT_TEMPLATE = 1u << 8,
     OPT_REQUIRE = 1u << 9,
     OPT_DRY_RUN = 1u << 10,
+    OPT_VERBOSE = 1u << 11,
 };
 
 struct command {
@@ -44,10 +45,10 @@ constexpr command commands[] = {
     {"build", OPT_OUTPUT | OPT_FROM | OPT_OFFSET | OPT_EEPROM_SIZE | OPT_JSON | OPT_REQUIRE,
      OPT_OUTPUT, 0, MANY,
      "ID=TEXT...", false, image_build_run},
-    {"dump", OPT_OUTPUT, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
-    {"program", OPT_OFFSET | OPT_DRY_RUN, 0, 1, 1, "one FILE", true, image_program_run},
-    {"set", OPT_JSON | OPT_FROM | OPT_DRY_RUN, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
-    {"recover", 0, 0, 0, 0, "no operand", false, image_recover_run},
+    {"dump", OPT_OUTPUT | OPT_VERBOSE, OPT_OUTPUT, 0, 0, "no operand", false, image_dump_run},
+    {"program", OPT_OFFSET | OPT_DRY_RUN | OPT_VERBOSE, 0, 1, 1, "one FILE", true, image_program_run},
+    {"set", OPT_JSON | OPT_FROM | OPT_DRY_RUN | OPT_VERBOSE, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
+    {"recover", OPT_VERBOSE, 0, 0, 0, "no operand", false, image_recover_run},
     {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
      image_extract_run},
 };
@@ -88,6 +89,7 @@ const char *const USAGE =
     "                       has its own of (serial numbers, dates, asset tag)\n"
     "      --require ID,... build: refuse unless each of these items is given as ID=TEXT\n"
     "      --dry-run        program, set: print what would change (exit 0: nothing, 1: changes)\n"
+    "      --verbose        program, set, recover, dump: log lines on standard error too\n"
     "      --item ID        show: one item, by hexadecimal id (30, 0x30) or name\n"
     "      --raw            show --item: the item's stored bytes only\n"
     "      --replaced       extract: the label the record's write-back replaced\n"
@@ -103,10 +105,10 @@ const char *const USAGE =
 
 enum long_only : int {
     LONG_JSON = 256, LONG_OFFSET, LONG_FROM, LONG_EEPROM_SIZE, LONG_ITEM, LONG_RAW, LONG_REPLACED,
-    LONG_TEMPLATE, LONG_REQUIRE, LONG_DRY_RUN
+    LONG_TEMPLATE, LONG_REQUIRE, LONG_DRY_RUN, LONG_VERBOSE
 };
 
-constexpr int OPTION_COUNT = 13;
+constexpr int OPTION_COUNT = 14;
 
 struct option_table {
     option list[OPTION_COUNT + 1];
@@ -127,6 +129,7 @@ constexpr option_table make_options(int json_argument)
         {"template", no_argument, nullptr, LONG_TEMPLATE},
         {"require", required_argument, nullptr, LONG_REQUIRE},
         {"dry-run", no_argument, nullptr, LONG_DRY_RUN},
+        {"verbose", no_argument, nullptr, LONG_VERBOSE},
         {"help", no_argument, nullptr, 'h'},
         {"version", no_argument, nullptr, 'V'},
         {nullptr, 0, nullptr, 0},
@@ -177,7 +180,7 @@ const char *option_name(unsigned bit)
 {
     constexpr const char *names[] = {"--json", "--offset", "-o", "--from", "--eeprom-size",
                                      "--item", "--raw", "--replaced", "--template",
-                                     "--require", "--dry-run"};
+                                     "--require", "--dry-run", "--verbose"};
     for (unsigned i = 0; i < sizeof(names) / sizeof(names[0]); ++i) {
         if (bit == 1u << i) {
             return names[i];
@@ -211,6 +214,8 @@ unsigned option_bit_of(int code)
         return OPT_REQUIRE;
     case LONG_DRY_RUN:
         return OPT_DRY_RUN;
+    case LONG_VERBOSE:
+        return OPT_VERBOSE;
     default:
         return 0;
     }
@@ -247,6 +252,9 @@ int take_option(int code, const char *arg, image_options *opt)
         return IMAGE_OK;
     case LONG_DRY_RUN:
         opt->dry_run = true;
+        return IMAGE_OK;
+    case LONG_VERBOSE:
+        image_log_to_stderr();
         return IMAGE_OK;
     case LONG_OFFSET:
         return parse_count(arg, &opt->offset) ? IMAGE_OK : count_error("offset", arg);

@@ -152,6 +152,8 @@ int image_tell_write(const image_write &w, const elabel_result &res)
 void image_result_line(bool program, const char *result, double seconds)
 {
     std::printf("%s: %s (%.2f s)\n", program ? "program" : "set", result, seconds);
+    // Out before a termination signal held meanwhile ends the run.
+    (void)std::fflush(stdout);
 }
 
 double image_seconds()
