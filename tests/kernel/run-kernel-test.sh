@@ -230,6 +230,7 @@ stage_rootfs() { # stage_rootfs AT24: the guest's files, at24 bound when AT24 is
     ROOTFS=$WORK/rootfs
     STEP_COUNT=0
     STEP_STATUS=()
+    TEXT=()
     rm -rf "$ROOTFS"
     mkdir -p "$ROOTFS"/{bin,sbin,usr/bin,usr/sbin,lib,dev,proc,sys,run,tmp,var/log,var/lib,ktest/steps}
     cp "$WORK/pkgroot/bin/busybox" "$ROOTFS/bin/busybox" || die "no busybox in busybox-static"

@@ -30,6 +30,17 @@
  *       elabel_set_unlock(fd);
  *   A write-back under a lock held since the load also reads the device once
  *   less: the load's read is the label it replaces.
+ * - Calls that may write the EEPROM: driver_elabel_update and
+ *   driver_elabel_clear (a write-back each), the raw driver_flash_erase and
+ *   driver_flash_writ calls, and every call that loads: driver_elabel_init,
+ *   elabel_get_data and elabel_set_data always, driver_elabel_get_data and
+ *   driver_elabel_set_data when no image is loaded. A load writes when it finds
+ *   no magic (it writes the repaired label back) or a pending-write record (it
+ *   finishes that write-back or puts back the label it replaced). The item
+ *   writes themselves change only the image in memory.
+ * - set_data_to_elabel_mem is the one call that prints: a text too long for
+ *   its item gets "Data is too long, should be less than N" (and "\r\n") on
+ *   standard output, besides its log line.
  */
 #ifndef ELABEL_H
 #define ELABEL_H
@@ -102,7 +113,7 @@ int32_t driver_elabel_clear(void);                             /* 0; -1; -4; -8 
 
 /*
  * What the last write-back of this process did, for programs that tell their
- * user (the store itself prints nothing). Kept until the next load or
+ * user (the store prints none of it). Kept until the next load or
  * write-back; a load that finds a pending-write record it cannot settle notes
  * it here too.
  */
