@@ -105,35 +105,22 @@ TEST(Update, WritesOnlyTheChangedPagesAndACutLeavesAPrefixState)
         ASSERT_EQ(0, update(&w, p.to, page));
         EXPECT_TRUE(w.after_cycle.empty());
     }
-}
-
-TEST(Update, PageSizeTooLargeForThePartWrapsAndIsWhyItIsABuildSetting)
-{
-    const label_pair p = scattered_change();
-    watched w;
-    start(&w, 16, p.from);
-    std::vector<uint8_t> blank(LEN, 0xFF);
-    std::memcpy(w.chip.mem + AT, blank.data(), LEN);
-    ASSERT_EQ(0, update(&w, p.to, 32));
-    EXPECT_GT(w.chip.wraps, 0u);
-    EXPECT_NE(0, std::memcmp(w.chip.mem + AT, p.to.data(), LEN));
-}
-
-TEST(Update, ReadThatFailsWritesNothingAndBadPageSizesAreRefused)
-{
-    const label_pair p = scattered_change();
     watched w;
     start(&w, 32, p.from);
-    // An adapter taking at most 31 bytes a message fails the compare read,
-    // which goes no lower than 32 bytes.
-    w.bus.adapter.max_msg = 31;
-    EXPECT_EQ(-EOPNOTSUPP, update(&w, p.to, 32));
-    EXPECT_EQ(0u, w.chip.page_writes);
-    w.bus.adapter.max_msg = 0;
     for (const uint32_t page : {0u, 24u, 512u}) {
         EXPECT_EQ(-EINVAL, update(&w, p.to, page));
     }
-    EXPECT_EQ(0, std::memcmp(w.chip.mem + AT, p.from.data(), LEN));
+}
+
+// A page setting larger than the part's pages wraps its writes: why it is set per part.
+TEST(Update, PageSizeTooLargeForThePartWraps)
+{
+    const label_pair p = scattered_change();
+    watched w;
+    start(&w, 16, std::vector<uint8_t>(LEN, 0xFF));
+    ASSERT_EQ(0, update(&w, p.to, 32));
+    EXPECT_GT(w.chip.wraps, 0u);
+    EXPECT_NE(0, std::memcmp(w.chip.mem + AT, p.to.data(), LEN));
 }
 
 // --- the nvmem file of a simulated driver
@@ -171,67 +158,6 @@ TEST(NvmemUpdate, WritesOnlyTheChangedRunsThroughTheDriver)
         std::vector<uint8_t> out(LEN);
         ASSERT_EQ(0, qx_nvmem_read(&file, AT, out.data(), LEN));
         EXPECT_EQ(p.to, out);
-    }
-}
-
-// A scripted file: results chosen per call, the rest from the driver model.
-struct scripted_file {
-    qx_file inner;
-    std::vector<long> results; // per call: 0 passes through, otherwise returned as is
-    size_t calls;
-};
-
-long scripted_io(scripted_file *f, bool write, uint8_t *buffer, size_t count, uint64_t offset)
-{
-    const size_t call = f->calls++;
-    if (call < f->results.size() && f->results[call] != 0) {
-        return f->results[call] == 1 ? 0 : f->results[call];
-    }
-    return write ? f->inner.pwrite(f->inner.ctx, buffer, count, offset)
-                 : f->inner.pread(f->inner.ctx, buffer, count, offset);
-}
-
-long scripted_pread(void *ctx, uint8_t *buffer, size_t count, uint64_t offset)
-{
-    return scripted_io(static_cast<scripted_file *>(ctx), false, buffer, count, offset);
-}
-
-long scripted_pwrite(void *ctx, const uint8_t *buffer, size_t count, uint64_t offset)
-{
-    return scripted_io(static_cast<scripted_file *>(ctx), true, const_cast<uint8_t *>(buffer),
-                       count, offset);
-}
-
-TEST(NvmemUpdate, FileResultsAreCheckedOnEveryCall)
-{
-    const label_pair p = scattered_change();
-    struct row {
-        const char *name;
-        std::vector<long> results; // 1 stands for a call that moved nothing
-        int read_result;
-        int update_result;
-    };
-    const row rows[] = {
-        {"EINTR is repeated", {-EINTR, -EINTR}, 0, 0},
-        {"an error fails the call", {-EIO}, -EIO, -EIO},
-        {"a call that moves nothing is the file's end", {1}, -EIO, -EIO},
-        {"the first write fails", {0, -ENOSPC}, 0, -ENOSPC},
-        {"a write that moves nothing", {0, 1}, 0, -EIO},
-    };
-    for (const row &r : rows) {
-        SCOPED_TRACE(r.name);
-        watched w;
-        start(&w, 32, p.from);
-        sim_at24 driver{&w.ops, 32, 0};
-        scripted_file f{sim_at24_file(&driver), r.results, 0};
-        const qx_file file{scripted_pread, scripted_pwrite, &f};
-        std::vector<uint8_t> out(LEN, 0xEE);
-        EXPECT_EQ(r.read_result, qx_nvmem_read(&file, AT, out.data(), LEN));
-        EXPECT_EQ(r.read_result ? std::vector<uint8_t>(LEN, 0xEE) : p.from, out);
-        f.calls = 0;
-        EXPECT_EQ(r.update_result, qx_nvmem_update(&file, AT, p.to.data(), LEN));
-        const std::vector<uint8_t> &left = r.update_result == 0 ? p.to : p.from;
-        EXPECT_EQ(0, std::memcmp(w.chip.mem + AT, left.data(), LEN));
     }
 }
 
