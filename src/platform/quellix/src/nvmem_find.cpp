@@ -8,6 +8,9 @@
 
 namespace {
 
+// The character-device major of i2c-dev nodes.
+constexpr unsigned I2C_MAJOR = 89;
+
 // The legacy file under the client, then the nvmem device below it, named
 // after the client with or without an instance number.
 constexpr const char *NVMEM_FILES[] = {"%s/eeprom", "%s/%s/nvmem", "%s/%s0/nvmem"};
@@ -29,7 +32,7 @@ bool format(char *out, size_t size, const char *pattern, const char *dir, const 
 qx_route qx_nvmem_find(const char *device, uint8_t addr7, char *path, size_t size)
 {
     struct stat st{};
-    if (qx_sys_stat(device, &st) != 0 || !S_ISCHR(st.st_mode)) {
+    if (qx_sys_stat(device, &st) != 0 || !S_ISCHR(st.st_mode) || major(st.st_rdev) != I2C_MAJOR) {
         return qx_route::i2cdev;
     }
     char name[32];

@@ -12,8 +12,8 @@ enum class qx_route { i2cdev, nvmem, bound_without_file };
 // The adapter behind the i2c-dev node `device` is its minor number; its client
 // at `addr7` is <sysfs>/bus/i2c/devices/<adapter>-00<addr7>. A driver link there
 // and one of the nvmem files the EEPROM drivers offer give qx_route::nvmem with
-// the file's path in `path`. A device that is not a character device, or a
-// client without a driver, gives qx_route::i2cdev.
+// the file's path in `path`. A device that is not an i2c-dev node, or a client
+// without a driver, gives qx_route::i2cdev.
 qx_route qx_nvmem_find(const char *device, uint8_t addr7, char *path, size_t size);
 
 #endif
