@@ -11,10 +11,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <algorithm>
 #include <linux/i2c-dev.h>
 #include <set>
 #include <string>

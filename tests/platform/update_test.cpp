@@ -1,6 +1,6 @@
-// Writes of only what changed, on the chip model: over the i2c-dev protocol and
-// over the nvmem file of a simulated kernel driver, for several page sizes.
-// Every write cycle is watched, so the states a cut can leave are checked too.
+// Writes of only what changed, on the chip model, over i2c-dev at several page
+// sizes and through a simulated kernel driver's nvmem file. The label after
+// every write cycle is checked against what a cut of the whole write can leave.
 #include "chip24.h"
 #include "eeprom.h"
 #include "nvmem.h"
@@ -17,12 +17,13 @@ namespace {
 
 constexpr uint32_t AT = 512;
 constexpr uint32_t LEN = 2360;
+using label = std::vector<uint8_t>;
 
 struct watched {
     chip24 chip;
     sim_bus bus;
     qx_bus ops;
-    std::vector<std::vector<uint8_t>> after_cycle; // the label after each write cycle
+    std::vector<label> after_cycle;
 };
 
 void record_cycle(void *ctx)
@@ -31,9 +32,8 @@ void record_cycle(void *ctx)
     w->after_cycle.emplace_back(w->chip.mem + AT, w->chip.mem + AT + LEN);
 }
 
-void start(watched *w, uint32_t chip_page, const std::vector<uint8_t> &held)
+void start(watched *w, uint32_t chip_page, const label &held)
 {
-    w->after_cycle.clear();
     chip24_init(&w->chip, 5000000);
     w->chip.page = chip_page;
     std::memcpy(w->chip.mem + AT, held.data(), LEN);
@@ -44,10 +44,8 @@ void start(watched *w, uint32_t chip_page, const std::vector<uint8_t> &held)
     w->ops = sim_bus_ops(&w->bus);
 }
 
-// A whole write of `to` over `from` cut after its k-th byte, for some k: what
-// a cut of the full write in ascending order can leave (a torn byte aside).
-bool is_prefix_state(const std::vector<uint8_t> &got, const std::vector<uint8_t> &from,
-                     const std::vector<uint8_t> &to)
+// What a cut of the whole write of `to` over `from` in ascending order leaves.
+bool is_prefix_state(const label &got, const label &from, const label &to)
 {
     size_t k = 0;
     while (k < LEN && got[k] == to[k]) {
@@ -56,109 +54,68 @@ bool is_prefix_state(const std::vector<uint8_t> &got, const std::vector<uint8_t>
     return std::memcmp(got.data() + k, from.data() + k, LEN - k) == 0;
 }
 
-struct label_pair {
-    std::vector<uint8_t> from;
-    std::vector<uint8_t> to;
-    uint32_t changed_bytes;
+struct way {
+    const char *name;
+    uint32_t page;        // the transport's page size, or the driver's
+    bool nvmem;
+    uint32_t io_max;      // the nvmem file's longest transfer
+    uint32_t max_cycles;  // the three changed runs of six bytes cost at most this many
 };
 
-// A label, and the same label with three items of it changed far apart.
-label_pair scattered_change()
+int update(watched *w, const way &via, const label &to)
 {
-    label_pair p{std::vector<uint8_t>(LEN), {}, 0};
-    for (uint32_t i = 0; i < LEN; ++i) {
-        p.from[i] = static_cast<uint8_t>(i % 5 == 0 ? i * 13 : 0);
+    if (!via.nvmem) {
+        return qx_eeprom_update(&w->ops, 0x50, AT, to.data(), LEN, via.page);
     }
-    p.to = p.from;
+    sim_at24 driver{&w->ops, via.page, via.io_max};
+    const qx_file file = sim_at24_file(&driver);
+    return qx_nvmem_update(&file, AT, to.data(), LEN);
+}
+
+TEST(Update, WritesOnlyWhatChangedAndACutLeavesAStateOfTheWholeWrite)
+{
+    label from(LEN);
+    for (uint32_t i = 0; i < LEN; ++i) {
+        from[i] = static_cast<uint8_t>(i % 5 == 0 ? i * 13 : 0);
+    }
+    label to = from;
     for (const uint32_t at : {4u, 1000u, 2300u}) {
         for (uint32_t i = at; i < at + 6; ++i) {
-            p.to[i] = static_cast<uint8_t>(p.to[i] ^ 0x5A);
-            ++p.changed_bytes;
+            to[i] = static_cast<uint8_t>(to[i] ^ 0x5A);
         }
     }
-    return p;
-}
-
-int update(watched *w, const std::vector<uint8_t> &to, uint32_t page)
-{
-    return qx_eeprom_update(&w->ops, 0x50, AT, to.data(), LEN, page);
-}
-
-TEST(Update, WritesOnlyTheChangedPagesAndACutLeavesAPrefixState)
-{
-    const label_pair p = scattered_change();
-    for (const uint32_t page : {8u, 16u, 32u, 64u}) {
-        SCOPED_TRACE(page);
+    const way ways[] = {
+        {"i2c-dev, 8-byte pages", 8, false, 0, 6},  {"i2c-dev, 16-byte pages", 16, false, 0, 6},
+        {"i2c-dev, 32-byte pages", 32, false, 0, 6}, {"i2c-dev, 64-byte pages", 64, false, 0, 6},
+        {"nvmem, a byte per cycle", 1, true, 0, 18}, {"nvmem, 32-byte pages", 32, true, 0, 6},
+        {"nvmem, 7 bytes a call", 32, true, 7, 9},
+    };
+    for (const way &via : ways) {
+        SCOPED_TRACE(via.name);
         watched w;
-        start(&w, page, p.from);
-        ASSERT_EQ(0, update(&w, p.to, page));
-        // Each changed run of six bytes lies in one page or straddles two.
-        EXPECT_GE(w.chip.page_writes, 3u);
-        EXPECT_LE(w.chip.page_writes, 6u);
+        start(&w, via.nvmem ? 32 : via.page, from);
+        ASSERT_EQ(0, update(&w, via, to));
+        EXPECT_EQ(0, std::memcmp(w.chip.mem + AT, to.data(), LEN));
+        EXPECT_GE(w.chip.page_writes, via.page == 1 ? 18u : 3u);
+        EXPECT_LE(w.chip.page_writes, via.max_cycles);
         EXPECT_EQ(0u, w.chip.wraps);
-        EXPECT_EQ(0, std::memcmp(w.chip.mem + AT, p.to.data(), LEN));
-        for (const auto &state : w.after_cycle) {
-            EXPECT_TRUE(is_prefix_state(state, p.from, p.to));
+        for (const label &state : w.after_cycle) {
+            EXPECT_TRUE(is_prefix_state(state, from, to));
         }
-        // The same label again: read, compared, nothing written, no wait.
+        // The same label again: read, compared, nothing written.
         w.after_cycle.clear();
-        ASSERT_EQ(0, update(&w, p.to, page));
+        ASSERT_EQ(0, update(&w, via, to));
         EXPECT_TRUE(w.after_cycle.empty());
     }
     watched w;
-    start(&w, 32, p.from);
+    start(&w, 32, from);
     for (const uint32_t page : {0u, 24u, 512u}) {
-        EXPECT_EQ(-EINVAL, update(&w, p.to, page));
+        EXPECT_EQ(-EINVAL, update(&w, way{"", page, false, 0, 0}, to));
     }
-}
-
-// A page setting larger than the part's pages wraps its writes: why it is set per part.
-TEST(Update, PageSizeTooLargeForThePartWraps)
-{
-    const label_pair p = scattered_change();
-    watched w;
-    start(&w, 16, std::vector<uint8_t>(LEN, 0xFF));
-    ASSERT_EQ(0, update(&w, p.to, 32));
+    // A page setting larger than the part's pages wraps: why it is set per part.
+    start(&w, 16, label(LEN, 0xFF));
+    ASSERT_EQ(0, update(&w, way{"", 32, false, 0, 0}, to));
     EXPECT_GT(w.chip.wraps, 0u);
-    EXPECT_NE(0, std::memcmp(w.chip.mem + AT, p.to.data(), LEN));
-}
-
-// --- the nvmem file of a simulated driver
-
-struct file_case {
-    const char *name;
-    uint32_t driver_page;
-    uint32_t io_max;
-};
-
-TEST(NvmemUpdate, WritesOnlyTheChangedRunsThroughTheDriver)
-{
-    const label_pair p = scattered_change();
-    const file_case cases[] = {
-        {"a driver without a page size: one byte per write cycle", 1, 0},
-        {"32-byte pages", 32, 0},
-        {"a file that moves 7 bytes a call", 32, 7},
-    };
-    for (const file_case &c : cases) {
-        SCOPED_TRACE(c.name);
-        watched w;
-        start(&w, 32, p.from);
-        sim_at24 driver{&w.ops, c.driver_page, c.io_max};
-        const qx_file file = sim_at24_file(&driver);
-        ASSERT_EQ(0, qx_nvmem_update(&file, AT, p.to.data(), LEN));
-        EXPECT_EQ(0, std::memcmp(w.chip.mem + AT, p.to.data(), LEN));
-        if (c.driver_page == 1) {
-            EXPECT_EQ(p.changed_bytes, w.chip.page_writes);
-        } else {
-            EXPECT_LE(w.chip.page_writes, 6u + (c.io_max ? 3u : 0u));
-        }
-        for (const auto &state : w.after_cycle) {
-            EXPECT_TRUE(is_prefix_state(state, p.from, p.to));
-        }
-        std::vector<uint8_t> out(LEN);
-        ASSERT_EQ(0, qx_nvmem_read(&file, AT, out.data(), LEN));
-        EXPECT_EQ(p.to, out);
-    }
 }
 
 } // namespace
