@@ -61,11 +61,8 @@ void after_page_write(void *ctx)
 
 int transfer(const sim_env *env, const request *req, const qx_bus *ops)
 {
-    if (env->driver) {
-        // The driver owns the chip's address; the file stands for what it holds.
-        if (req->addr7 != CHIP24_ADDRESS) {
-            return -ENOENT;
-        }
+    // The driver owns the chip's address alone; any other goes over i2c-dev.
+    if (env->driver && req->addr7 == CHIP24_ADDRESS) {
         sim_at24 driver{ops, env->driver_page, env->short_io};
         const qx_file file = sim_at24_file(&driver);
         return req->write ? qx_nvmem_update(&file, req->offset, req->buffer, req->length)
