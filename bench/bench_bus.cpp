@@ -5,7 +5,13 @@
 //
 // The bound is what the bus cannot go below: every byte the commands put on
 // the bus (address bytes and word addresses included) at 9 bit times, plus one
-// full write cycle for every page written. The model adds start and stop
+// full write cycle for every page written. The library writes only the pages
+// that differ from what the part holds, after reading them, so the bound counts
+// those reads and those pages, not the whole label.
+//
+// Each row runs on one of three paths: i2c-dev, and the nvmem file of a kernel
+// driver bound to the chip, given no page size (one byte per write cycle, the
+// driver's default) or the part's 32 bytes. The model adds start and stop
 // conditions, the address polls refused while the chip is busy, the pauses
 // between them, and the part of each write cycle that passes before the poll
 // that finds the chip ready.
@@ -16,6 +22,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -167,12 +174,24 @@ int main(int argc, char **argv)
          {{"set", "0x30", "ACME"}, {"set", "0x31", "M1"}, {"set", "0x32", "PN-1"},
           {"set", "0x33", "V1"}, {"set", "0x34", "SN-1"}}},
     };
-    std::printf("| command | clock | calls (r/w) | bus time | of which read-back | transactions "
+    struct path {
+        const char *label;
+        const char *driver;
+        const char *driver_page;
+    };
+    const path paths[] = {{"i2c-dev", "none", "1"},
+                          {"nvmem, no page size", "at24", "1"},
+                          {"nvmem, 32-byte pages", "at24", "32"}};
+    std::printf("| command | path | clock | calls (r/w) | bus time | of which read-back | transactions "
                 "| bytes | page writes | polls | physical bound | ratio |\n");
-    std::printf("|---|---|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("|---|---|---|---|---|---|---|---|---|---|---|---|\n");
     int result = 0;
-    for (const char *hz : {"100000", "400000"}) {
+    for (size_t run = 0; run < 2 * std::size(paths); ++run) {
+        const path &via = paths[run / 2];
+        const char *hz = run % 2 == 0 ? "100000" : "400000";
         const long khz = std::strtol(hz, nullptr, 10) / 1000;
+        setenv("QUELLIX_SIM_DRIVER", via.driver, 1);
+        setenv("QUELLIX_SIM_DRIVER_PAGE", via.driver_page, 1);
         setenv("QUELLIX_SIM_BUS_HZ", hz, 1);
         unlink(image.c_str());
         for (const scenario &s : scenarios) {
@@ -183,17 +202,18 @@ int main(int argc, char **argv)
             const int status = run_scenario(s, argv[1], image_tool);
             totals t{};
             if (status != 0 || !read_totals(stats, &t) || t.failed != 0 || t.bound_ns == 0) {
-                std::fprintf(stderr, "%s at %s Hz: status %d, %" PRIu32 " failed calls\n",
-                             s.label, hz, status, t.failed);
+                std::fprintf(stderr, "%s, %s, at %s Hz: status %d, %" PRIu32 " failed calls\n",
+                             s.label, via.label, hz, status, t.failed);
                 result = 1;
                 continue;
             }
             const double ratio = static_cast<double>(t.elapsed_ns) / static_cast<double>(t.bound_ns);
-            std::printf("| %s | %ld kHz | %" PRIu32 "/%" PRIu32 " | %.2f ms | %.2f ms | %" PRIu64
+            std::printf("| %s | %s | %ld kHz | %" PRIu32 "/%" PRIu32 " | %.2f ms | %.2f ms | %" PRIu64
                         " | %" PRIu64 " | %" PRIu64 " | %" PRIu64 " | %.2f ms | %.4f |\n",
-                        s.label, khz, t.reads, t.writes, ms(t.elapsed_ns), ms(t.read_back_ns),
+                        s.label, via.label, khz, t.reads, t.writes, ms(t.elapsed_ns), ms(t.read_back_ns),
                         t.transactions, t.bytes, t.page_writes, t.polls, ms(t.bound_ns), ratio);
-            if (ratio > TARGET_RATIO) {
+            // The driver of the nvmem path waits for its own write cycles.
+            if (ratio > TARGET_RATIO && std::strcmp(via.driver, "none") == 0) {
                 result = 1;
             }
         }
@@ -201,7 +221,7 @@ int main(int argc, char **argv)
     unlink(stats.c_str());
     unlink(image.c_str());
     rmdir(dir);
-    std::printf("\ntarget: every ratio at most %.2f: %s\n", TARGET_RATIO,
+    std::printf("\ntarget: every i2c-dev ratio at most %.2f: %s\n", TARGET_RATIO,
                 result == 0 ? "met" : "NOT met");
     return result;
 }

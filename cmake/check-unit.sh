@@ -8,7 +8,7 @@ command -v systemd-analyze >/dev/null || { echo "systemd-analyze not found: skip
 mkdir -p "$4"
 unit=$4/elabel-recover.service
 sed -e "s|@ELABEL_IMAGE_PATH@|$2|g" -e "s|@ELABEL_RECORD_DIR@|$3|g" "$1" >"$unit"
-if grep -n '@' "$unit"; then
+if grep -n '@[A-Z_]*@' "$unit"; then
   echo "placeholders left in the unit" >&2
   exit 1
 fi

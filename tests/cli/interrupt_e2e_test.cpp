@@ -10,8 +10,10 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-// Half of a set's 148 page writes: the erase is done, the write pass half-way.
-const std::string HALF_WAY = "111";
+// A set here writes 62 pages, only those that differ from what the part holds:
+// 31 of zeros to erase, then the 31 of the label that are not all zeros. After
+// 46 the erase is done and the write pass half-way.
+const std::string HALF_WAY = "46";
 
 const std::vector<std::pair<uint8_t, std::string>> ALL_ITEMS = {
     {0x10, "rack"},      {0x11, "CH-1"},     {0x12, "SN-CH"},  {0x20, "2026-01-01"},
@@ -105,10 +107,10 @@ TEST_F(InterruptE2e, RestoreIsNotEndedBeforeTheRecordIsGone)
 {
     run({"set", "0x30", "NEW"}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", HALF_WAY}});
     ASSERT_TRUE(record_exists());
-    // SIGINT after the restore's last page: it waits until the record is removed
-    // and the restore logged, then ends the run.
+    // SIGINT after the restore's last page (15 erased, 31 written): it waits
+    // until the record is removed and the restore logged, then ends the run.
     const run_result r = run({"getall"}, {{"QUELLIX_SIM_SIGNAL", "INT"},
-                                          {"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "148"}});
+                                          {"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "46"}});
     EXPECT_EQ(SIGINT, r.signal);
     EXPECT_EQ(Strings{std::string("elabel_record_decide|label restored from an unfinished "
                                   "write-back; record ") +

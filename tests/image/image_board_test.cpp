@@ -169,13 +169,14 @@ TEST_F(ImageTest, DumpAndProgramWaitForTheLockLikeElabel)
 
 } // namespace
 
-// A write-back cut short (here program's, killed after 80 of its 148 pages): dump
+// A write-back cut short (here program's, killed after 3 of its page writes: the
+// two pages the old label does not hold as zeros erased, one of the new): dump
 // and diff say a write-back is pending, and recover finishes it.
 TEST_F(ImageTest, CutWriteBackIsShownByDumpAndDiffAndFinishedByRecover)
 {
     put_device(patterned_device(make_label({{0x30, "old"}})));
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new", "31=board"}).status);
-    EXPECT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+    EXPECT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                       .status);
     const std::vector<uint8_t> cut = label();
     ASSERT_NE(file("new.bin"), cut);
@@ -199,7 +200,7 @@ TEST_F(ImageTest, RecoverSetsAsideWhatIsNotTheBoardsAndKeepsWhatItCannotCheck)
 {
     put_device(patterned_device(make_label({{0x30, "old"}})));
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
-    const std::map<std::string, std::string> cut = {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}};
+    const std::map<std::string, std::string> cut = {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}};
     ASSERT_EQ(-1, image({"program", path("new.bin")}, cut).status);
     EXPECT_EQ(3, image({"recover"}, {{"QUELLIX_SIM_FAIL_READ", "all"}}).status);
     EXPECT_EQ(0, access(RECORD_FILE, F_OK));  // kept for a later run
@@ -222,7 +223,7 @@ TEST_F(ImageTest, ProgramSaysTheLabelWasWrittenBeforeAHeldSignalEndsIt)
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
     const image_run r = image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL", "TERM"},
                                                              {"QUELLIX_SIM_SIGNAL_AFTER_PAGES",
-                                                              "80"}});
+                                                              "3"}});
     EXPECT_EQ(-1, r.status);
     EXPECT_EQ("elabel-image: " + path("new.bin") +
                   ": written to /dev/i2c-8 and read back; a signal that came meanwhile ends "

@@ -69,7 +69,7 @@ TEST_F(ImageTest, BoardIsReadAsStoredWhereverALabelIsRead)
     // A write-back cut short: each says so and exits 5, build copies nothing.
     put_label(make_label({{0x30, "old"}}));
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "30=new"}).status);
-    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                       .status);
     const std::string pending = "an unfinished write-back is pending";
     for (const auto &args : {std::vector<std::string>{"show", "board"},
@@ -97,7 +97,7 @@ TEST_F(ImageTest, RecordsAreShownRefusedAsLabelsAndTakenApart)
     const auto new_label = make_label({{0x30, "new"}});
     put_label(old_label);
     put_file("new.bin", new_label);
-    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                       .status);
     ASSERT_EQ(0, std::system(("cp " + std::string(RECORD_FILE) + " " + path("rec")).c_str()));
     const std::vector<uint8_t> record = file("rec");
@@ -157,7 +157,7 @@ TEST_F(ImageTest, ProgramNamesARecordItCouldNotSettle)
     put_label(make_label({{0x30, "old"}}));
     put_file("new.bin", make_label({{0x30, "new"}}));
     put_file("other.bin", make_label({{0x30, "other"}}));
-    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+    ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                       .status);
     const auto cut = device();
     // A read-only record directory: the cut cannot be finished under a record of its own.

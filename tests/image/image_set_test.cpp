@@ -39,14 +39,14 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         << R"( {"id_hex": "0x64", "text": "from json"}]})";
     const std::vector<std::string> several = {"set", "10=C2", "bd_serial_num=BS9", "--json",
                                               path("items.json"), "30=ACME"};
-    // A program cut after 80 of its 148 pages: the item beyond the cut is the
+    // A program cut after 3 of its page writes: the item beyond the cut is the
     // programmed label's only when the cut write-back is finished before set reads.
     const auto programmed = make_label({{0x30, "programmed"}, {0x62, "beyond the cut"}});
     const auto set_on_programmed = make_label({{0x10, "C2"}, {0x23, "BS9"}, {0x30, "ACME"},
                                                {0x62, "beyond the cut"}, {0x64, "from json"}});
     const auto cut_program = [&] {
         put_file("new.bin", programmed);
-        ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+        ASSERT_EQ(-1, image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                           .status);
     };
     put_file("factory.bin", make_label({{0x30, "factory maker"}, {0x31, "factory prd"}, {0x64, "x"}}));
@@ -82,7 +82,7 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
          {{"QUELLIX_SIM_WRITE_PROTECT", "ignore"}}, 3, "unchanged",
          {"set: /dev/i2c-8 ignored the writes (write-protected?)"}, nullptr, {2, 2}},
         {"signal during the write-back", nullptr, several,
-         {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}, {"QUELLIX_SIM_SIGNAL", "TERM"}}, -1, "written and read back",
+         {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}, {"QUELLIX_SIM_SIGNAL", "TERM"}}, -1, "written and read back",
          {"set: written and read back; a signal that came meanwhile ends the run now\n"},
          &expected, {2, 2}},
         {"locked by another run", [&] { other_run.emplace(); }, several, {}, 3, "not written",

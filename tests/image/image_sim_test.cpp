@@ -43,7 +43,7 @@ TEST_F(SimScriptTest, EachBoardHasItsOwnStateAndANewOneHoldsASampleLabel)
     // A write-back cut on board a is pending there alone, and elabel finishes it.
     ASSERT_EQ(0, image({"build", "-o", path("new.bin"), "--from", a, "30=new"}).status);
     EXPECT_EQ(-1, sim("elabel-image-sim", a, {"program", path("new.bin")},
-                      {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}})
+                      {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}})
                       .status);
     const std::string record_a = a + ".state/elabel/pending-label";
     EXPECT_EQ(0, access(record_a.c_str(), F_OK));

@@ -11,6 +11,10 @@
 # whose label a write-back left cut short (made with them on the host, record included), and
 # checks that the guest's `elabel-image recover` finishes it through the same stack.
 #
+# All of it runs twice: over i2c-dev, then with the kernel's at24 driver bound to the chip
+# (as a device tree declaring the EEPROM binds it), where the tool goes through at24's nvmem
+# file; the same checks hold, and the log says which way each run took.
+#
 # ELABEL_KERNEL_CMAKE_ARGS adds options to the armhf configure (for example -DELABEL_WERROR=ON).
 # ELABEL_KERNEL_TRANSPORT_LIB=/path/libquellix.so runs the guest with that armhf build of the
 # I2C library instead of the one built here (a board's own copy, or a deliberately broken one).
@@ -54,8 +58,9 @@ ITEMS=(
 # ---------------------------------------------------------------- results
 passed=0
 failed=0
-ok() { passed=$((passed + 1)); echo "ok     $*"; }
-bad() { failed=$((failed + 1)); echo "FAILED $*"; }
+PASS_NAME=i2c-dev
+ok() { passed=$((passed + 1)); echo "ok     [$PASS_NAME] $*"; }
+bad() { failed=$((failed + 1)); echo "FAILED [$PASS_NAME] $*"; }
 check() { # check DESCRIPTION COMMAND...
     local what=$1
     shift
@@ -192,8 +197,9 @@ stage_kernel_files() {
     depmod -b "$WORK/pkgroot" "$KERNEL_RELEASE" || die "depmod failed"
     : >"$ROOTFS/ktest/modules"
     for ko in $( (modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends i2c-aspeed &&
-        modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends i2c-dev) |
-        sed -n 's/^insmod \([^ ]*\).*/\1/p'); do
+        modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends i2c-dev &&
+        modprobe -d "$WORK/pkgroot" -S "$KERNEL_RELEASE" --show-depends at24) |
+        sed -n 's/^insmod \([^ ]*\).*/\1/p' | awk '!seen[$0]++'); do
         mkdir -p "$ROOTFS/modules"
         cp "$ko" "$ROOTFS/modules/" || die "cannot copy $ko"
         echo "/modules/${ko##*/}" >>"$ROOTFS/ktest/modules"
@@ -220,14 +226,18 @@ add_step() { # add_step STATUS ARG...: one elabel run in the guest, and its exit
     printf '%s\n' "$@" >"$dir/args"
 }
 
-stage_rootfs() {
+stage_rootfs() { # stage_rootfs AT24: the guest's files, at24 bound when AT24 is 1
     ROOTFS=$WORK/rootfs
+    STEP_COUNT=0
+    STEP_STATUS=()
+    TEXT=()
     rm -rf "$ROOTFS"
     mkdir -p "$ROOTFS"/{bin,sbin,usr/bin,usr/sbin,lib,dev,proc,sys,run,tmp,var/log,var/lib,ktest/steps}
     cp "$WORK/pkgroot/bin/busybox" "$ROOTFS/bin/busybox" || die "no busybox in busybox-static"
     cp "$SRC/tests/kernel/guest-init.sh" "$ROOTFS/init"
     chmod 755 "$ROOTFS/init"
-    printf 'KTEST_CONTROLLER=%s\nKTEST_DEVICE=%s\n' "$CONTROLLER" "$DEVICE" >"$ROOTFS/ktest/config"
+    printf 'KTEST_CONTROLLER=%s\nKTEST_DEVICE=%s\nKTEST_AT24=%s\n' "$CONTROLLER" "$DEVICE" "$1" \
+        >"$ROOTFS/ktest/config"
     stage_kernel_files
 
     cp "$ELABEL_BIN" "$ROOTFS/usr/sbin/elabel"
@@ -291,7 +301,7 @@ boot_guest() { # boot_guest CHIP INITRAMFS: the guest on a copy of CHIP in WORK/
     local rc=$?
     echo "guest ran $((SECONDS - t0)) s (qemu status $rc)"
     tr -d '\r' <"$WORK/console.log" >"$WORK/console.txt"
-    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-LOCKMODE\|^KTEST-RECORDS' "$WORK/console.txt"
+    grep '^KTEST-SETUP\|^KTEST-PEEK\|^KTEST-PROBE\|^KTEST-BUSY\|^KTEST-LOCKMODE\|^KTEST-RECORDS' "$WORK/console.txt"
     if ! grep -q '^KTEST-END steps-done' "$WORK/console.txt"; then
         tail -n 40 "$WORK/console.txt"
         cat "$WORK/qemu.log"
@@ -356,10 +366,21 @@ check_steps() {
     done
 }
 
-# The log lines of one step: those after logger's "step NN" mark, up to the next mark.
-step_log() {
+# The log lines of one step: those after logger's "step NN" mark, up to the next mark. The
+# I2C library's line naming the way it reached the chip is route_log's.
+all_step_log() {
     sed -n 's/^KTEST-LOG //p' "$WORK/console.txt" |
         sed -n "/ktest: step $1\$/,/ktest: step \|ktest: steps done/p" | grep ' elabel' || true
+}
+step_log() { all_step_log "$1" | grep -v ': quellix: EEPROM 0x50 on ' || true; }
+route_log() { all_step_log "$1" | grep "user.info .*: quellix: EEPROM 0x50 on $DEVICE through " || true; }
+# The way the library took in this pass, as its log line ends.
+route_text() {
+    if [ "$PASS_NAME" = at24 ]; then
+        echo "through its kernel driver's /sys/bus/i2c/devices/$ADAPTER-0050/eeprom"
+    else
+        echo "through i2c-dev"
+    fi
 }
 # logged STEP PRIORITY FUNCTION TEXT: the step logged TEXT from FUNCTION at PRIORITY (the
 # source path and line of the prefix are not checked).
@@ -392,6 +413,11 @@ check_log() {
     check "step 08 logs the failed set" \
         logged 08 err elabel_set_run 'driver_elabel_set_data error. ret=-6'
     check "step 09 logs nothing" [ -z "$(step_log 09)" ]
+    ADAPTER=$(sed -n 's/^KTEST-SETUP .* is adapter \([0-9]*\)$/\1/p' "$WORK/console.txt")
+    for step in 01 02 03 06 09; do
+        check "step $step logs once that it went $(route_text)" \
+            [ "$(route_log $step | grep -c " $(route_text)\$")" = 1 ] && [ "$(route_log $step | wc -l)" = 1 ]
+    done
     check "lock file /run/elabel_lock_flag has mode 0600" \
         grep -qx 'KTEST-LOCKMODE 600' "$WORK/console.txt"
     check "record directory /var/lib/elabel has mode 0700 and no record left after the steps" \
@@ -411,6 +437,11 @@ check_setup() {
         grep -qx "KTEST-PROBE 0x4b 0x54 0x53 0x54" "$WORK/console.txt"
     check "chip bytes 8188..8191 hold what the guest wrote there" \
         [ "$(tail -c 4 "$WORK/chip.img")" = KTST ]
+    if [ "$PASS_NAME" = at24 ]; then
+        check "at24 is bound to the chip" grep -q '^KTEST-SETUP at24 bound: .*/at24$' "$WORK/console.txt"
+        check "i2cget is refused while at24 owns the address" \
+            grep -qx 'KTEST-BUSY [1-9][0-9]*' "$WORK/console.txt"
+    fi
 }
 
 # ---------------------------------------------------------------- checks of the chip's bytes
@@ -524,7 +555,8 @@ check_chip() {
 
 # ---------------------------------------------------------------- a cut write-back recovered
 # On the host: a label on the simulated chip (the same pattern around it), then elabel-image
-# program of another label killed after 90 of its 148 page writes, in a mount namespace of its
+# program of another label killed after 5 of its 7 page writes (3 pages of the old label
+# erased, then the new label's 4 pages that are not all zeros), in a mount namespace of its
 # own so that its record lands in a private /var/lib. Leaves chip-cut.img, cut-record and
 # new.bin (the label the record finishes).
 make_cut_writeback() {
@@ -540,7 +572,7 @@ make_cut_writeback() {
         unshare -rm true 2>/dev/null || skip "no mount namespace for the host's cut write-back"
     fi
     "${ns[@]}" sh -c 'mount -t tmpfs none /run && mount -t tmpfs none /var/lib &&
-        LD_LIBRARY_PATH=$2 QUELLIX_SIM_IMAGE=$3 QUELLIX_SIM_SIGNAL_AFTER_PAGES=90 \
+        LD_LIBRARY_PATH=$2 QUELLIX_SIM_IMAGE=$3 QUELLIX_SIM_SIGNAL_AFTER_PAGES=5 \
             "$1" program "$4" 2>/dev/null
         cp /var/lib/elabel/pending-label "$5"' sh \
         "$NATIVE_IMAGE" "$NATIVE_SIM" "$sim" "$WORK/new.bin" "$WORK/cut-record" || return 1
@@ -568,6 +600,7 @@ check_recovery() {
     check "elabel then reads the finished label" [ "$(sed -n 's/^KTEST-OUT 02 //p' \
         "$WORK/console.txt" | tr -d ' \n')" = "$(printf '[elabel_data] NEW\r\n' | od -An -tx1 -v | tr -d ' \n')" ]
     check "no record left after recover" grep -qx 'KTEST-RECORDS 700 0' "$WORK/console.txt"
+    check "recover went $(route_text)" [ "$(route_log 01 | grep -c " $(route_text)\$")" = 1 ]
     check "chip bytes 512..2871 are the label the record finished" \
         cmp -i $LABEL_START:0 -n $LABEL_LEN "$WORK/chip.img" "$WORK/new.bin"
     check "chip bytes 0..511 unchanged by the recovery" \
@@ -581,13 +614,15 @@ check_recovery() {
 need_tools
 fetch_packages
 cross_build
-stage_rootfs
 make_initial_image "$WORK/chip-initial.img"
-boot_guest "$WORK/chip-initial.img" "$WORK/initramfs.cpio.gz"
-check_setup
-check_steps
-check_log
-check_chip
-check_recovery
+for PASS_NAME in i2c-dev at24; do
+    stage_rootfs "$([ $PASS_NAME = at24 ] && echo 1 || echo 0)"
+    boot_guest "$WORK/chip-initial.img" "$WORK/initramfs.cpio.gz"
+    check_setup
+    check_steps
+    check_log
+    check_chip
+    check_recovery
+done
 echo "kernel end-to-end checks: $passed ok, $failed failed"
 [ "$failed" -eq 0 ]

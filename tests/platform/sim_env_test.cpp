@@ -27,6 +27,10 @@ protected:
     scoped_env protect{"QUELLIX_SIM_WRITE_PROTECT", nullptr};
     scoped_env torn{"QUELLIX_SIM_TORN_BYTES", nullptr};
     scoped_env fail_after_write{"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", nullptr};
+    scoped_env page{"QUELLIX_SIM_PAGE", nullptr};
+    scoped_env driver{"QUELLIX_SIM_DRIVER", nullptr};
+    scoped_env driver_page{"QUELLIX_SIM_DRIVER_PAGE", nullptr};
+    scoped_env short_io{"QUELLIX_SIM_SHORT_IO", nullptr};
     sim_env env{};
 };
 
@@ -44,6 +48,9 @@ TEST_F(SimEnv, Defaults)
     EXPECT_EQ(nullptr, env.fail_read);
     EXPECT_EQ(CHIP24_SIZE, env.stuck_byte);
     EXPECT_EQ(chip24_protect::none, env.write_protect);
+    EXPECT_EQ(CHIP24_PAGE, env.chip_page);
+    EXPECT_FALSE(env.driver);
+    EXPECT_EQ(1u, env.driver_page);
     EXPECT_EQ(CHIP24_PAGE, env.torn_bytes);
     EXPECT_FALSE(env.fail_read_after_write);
 }
@@ -88,7 +95,8 @@ TEST_F(SimEnv, MalformedValuesAreRefused)
         {"QUELLIX_SIM_FAIL_WRITE", " 1"},      {"QUELLIX_SIM_STALL_AFTER_READ", "1"},
         {"QUELLIX_SIM_STUCK_BYTE", "8192"},    {"QUELLIX_SIM_WRITE_PROTECT", "on"},
         {"QUELLIX_SIM_WRITE_PROTECT", "NACK"}, {"QUELLIX_SIM_TORN_BYTES", "32"},
-        {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "2"},
+        {"QUELLIX_SIM_FAIL_READ_AFTER_WRITE", "2"}, {"QUELLIX_SIM_PAGE", "24"},
+        {"QUELLIX_SIM_DRIVER_PAGE", "512"},    {"QUELLIX_SIM_DRIVER", "at25"},
     };
     for (const auto &c : cases) {
         scoped_env bad{c[0], c[1]};

@@ -30,6 +30,17 @@
  *       elabel_set_unlock(fd);
  *   A write-back under a lock held since the load also reads the device once
  *   less: the load's read is the label it replaces.
+ * - Calls that may write the EEPROM: driver_elabel_update and
+ *   driver_elabel_clear (a write-back each), the raw driver_flash_erase and
+ *   driver_flash_writ calls, and every call that loads: driver_elabel_init,
+ *   elabel_get_data and elabel_set_data always, driver_elabel_get_data and
+ *   driver_elabel_set_data when no image is loaded. A load writes when it finds
+ *   no magic (it writes the repaired label back) or a pending-write record (it
+ *   finishes that write-back or puts back the label it replaced). The item
+ *   writes themselves change only the image in memory.
+ * - set_data_to_elabel_mem is the one call that prints: a text too long for
+ *   its item gets "Data is too long, should be less than N" (and "\r\n") on
+ *   standard output, besides its log line.
  */
 #ifndef ELABEL_H
 #define ELABEL_H

@@ -146,7 +146,7 @@ int write_piece(const session *s, uint32_t offset, const uint8_t *data, uint32_t
         std::memcpy(&block.block[2], data, n);
         return smbus(s, I2C_SMBUS_WRITE, high, I2C_SMBUS_I2C_BLOCK_DATA, &block);
     }
-    uint8_t message[2 + QX_PAGE_SIZE];
+    uint8_t message[2 + QX_MAX_PAGE];
     message[0] = high;
     message[1] = low;
     std::memcpy(&message[2], data, n);
@@ -167,23 +167,59 @@ int wait_write_cycle(const session *s)
     return rdwr(s, &msg, 1);
 }
 
-uint32_t piece_length(uint32_t offset, uint32_t left, uint32_t limit)
+uint32_t piece_length(uint32_t offset, uint32_t left, uint32_t page, uint32_t limit)
 {
-    return std::min({left, QX_PAGE_SIZE - offset % QX_PAGE_SIZE, limit});
+    return std::min({left, page - offset % page, limit});
 }
 
 // Checks the arguments and opens a session: a negative errno, 0 to go on, or 1
 // when there is nothing to move.
 int begin_transfer(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
-                   uint32_t length, session *s)
+                   uint32_t length, session *s, uint32_t page = QX_PAGE_SIZE)
 {
-    if (buffer == nullptr || !range_ok(offset, length)) {
+    if (buffer == nullptr || !range_ok(offset, length) || !qx_page_ok(page)) {
         return -EINVAL;
     }
     if (length == 0) {
         return 1;
     }
     return open_session(bus, addr7, s);
+}
+
+int read_range(session *s, uint32_t offset, uint8_t *buffer, uint32_t length)
+{
+    return s->kind == path_kind::i2c ? i2c_read(s, offset, buffer, length)
+                                     : smbus_read(s, offset, buffer, length);
+}
+
+// Writes page by page, skipping each piece that `held` (what the part holds,
+// or null) already has, then waits for the last write cycle.
+int write_pieces(session *s, uint32_t offset, const uint8_t *buffer, uint32_t length,
+                 uint32_t page, const uint8_t *held)
+{
+    uint32_t limit = s->kind == path_kind::smbus ? SMBUS_WRITE_MAX : QX_MAX_PAGE;
+    uint32_t done = 0;
+    bool wrote = false;
+    while (done < length) {
+        const uint32_t n = piece_length(offset + done, length - done, page, limit);
+        if (held != nullptr && std::memcmp(held + done, buffer + done, n) == 0) {
+            done += n;
+            continue;
+        }
+        const int r = write_piece(s, offset + done, buffer + done, n);
+        // An adapter that refuses a page in one message gets smaller pieces,
+        // each with its own write cycle; the size that works is kept.
+        if (is_length_refusal(r) && s->kind == path_kind::i2c && n > QX_MIN_WRITE_PIECE) {
+            limit = std::max(QX_MIN_WRITE_PIECE, n / 2);
+            continue;
+        }
+        if (r) {
+            return r;
+        }
+        wrote = true;
+        done += n;
+    }
+    return wrote ? wait_write_cycle(s) : 0;
 }
 
 } // namespace
@@ -200,8 +236,7 @@ int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *b
     if (staging == nullptr) {
         return -ENOMEM;
     }
-    r = s.kind == path_kind::i2c ? i2c_read(&s, offset, staging, length)
-                                 : smbus_read(&s, offset, staging, length);
+    r = read_range(&s, offset, staging, length);
     if (r == 0) {
         std::memcpy(buffer, staging, length);
     }
@@ -210,28 +245,32 @@ int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *b
 }
 
 int qx_eeprom_write(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
-                    uint32_t length)
+                    uint32_t length, uint32_t page)
 {
     session s{};
-    int r = begin_transfer(bus, addr7, offset, buffer, length, &s);
+    const int r = begin_transfer(bus, addr7, offset, buffer, length, &s, page);
     if (r) {
         return r < 0 ? r : 0;
     }
-    uint32_t limit = s.kind == path_kind::smbus ? SMBUS_WRITE_MAX : QX_PAGE_SIZE;
-    uint32_t done = 0;
-    while (done < length) {
-        const uint32_t n = piece_length(offset + done, length - done, limit);
-        r = write_piece(&s, offset + done, buffer + done, n);
-        // An adapter that refuses a page in one message gets smaller pieces,
-        // each with its own write cycle; the size that works is kept.
-        if (is_length_refusal(r) && s.kind == path_kind::i2c && n > QX_MIN_WRITE_PIECE) {
-            limit = std::max(QX_MIN_WRITE_PIECE, n / 2);
-            continue;
-        }
-        if (r) {
-            return r;
-        }
-        done += n;
+    return write_pieces(&s, offset, buffer, length, page, nullptr);
+}
+
+int qx_eeprom_update(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
+                     uint32_t length, uint32_t page)
+{
+    session s{};
+    int r = begin_transfer(bus, addr7, offset, buffer, length, &s, page);
+    if (r) {
+        return r < 0 ? r : 0;
     }
-    return wait_write_cycle(&s);
+    auto *held = static_cast<uint8_t *>(std::malloc(length));
+    if (held == nullptr) {
+        return -ENOMEM;
+    }
+    r = read_range(&s, offset, held, length);
+    if (r == 0) {
+        r = write_pieces(&s, offset, buffer, length, page, held);
+    }
+    std::free(held);
+    return r;
 }

@@ -1,7 +1,7 @@
 // Transfers to a serial EEPROM with 16-bit word addresses (24C32 and larger).
 //
-// Hazards this layer exists to avoid: a write that crosses a 32-byte page wraps
-// onto the start of that page and overwrites it; a chip in its write cycle does
+// Hazards this layer exists to avoid: a write that crosses a page (32 bytes on a
+// 24C64) wraps onto the start of that page and overwrites it; a chip in its write cycle does
 // not acknowledge its address, so the next transfer must be retried, but only
 // for that reason and only until a deadline; adapters may refuse long messages
 // or speak only SMBus.
@@ -12,7 +12,18 @@
 
 #include <cstdint>
 
-constexpr uint32_t QX_PAGE_SIZE = 32;
+// The part's page size, a build setting (ELABEL_EEPROM_PAGE) shared with the
+// store's judge of a cut write-back.
+#ifndef ELABEL_EEPROM_PAGE
+#define ELABEL_EEPROM_PAGE 32
+#endif
+constexpr uint32_t QX_PAGE_SIZE = ELABEL_EEPROM_PAGE;
+constexpr uint32_t QX_MAX_PAGE = 256;
+constexpr bool qx_page_ok(uint32_t page)
+{
+    return page != 0 && page <= QX_MAX_PAGE && (page & (page - 1)) == 0;
+}
+static_assert(qx_page_ok(QX_PAGE_SIZE), "the page size is a power of two up to 256");
 constexpr uint32_t QX_ADDRESS_SPACE = 65536;
 // Longest write cycle we wait for; 24Cxx data sheets give 5 to 10 ms.
 constexpr uint64_t QX_WRITE_TIMEOUT_NS = 25000000;
@@ -35,10 +46,17 @@ constexpr uint32_t QX_MIN_WRITE_PIECE = 8;
 // Only "not acknowledged" (ENXIO, or EREMOTEIO that several adapter drivers use
 // for it) counts as busy. EAGAIN means lost arbitration; the I2C core has
 // already retried it, so it fails like any other error.
-// A read leaves `buffer` untouched on failure.
+// A read leaves `buffer` untouched on failure. `page` is the part's page size
+// (a power of two up to QX_MAX_PAGE, else -EINVAL); no write message crosses one.
 int qx_eeprom_read(const qx_bus *bus, uint8_t addr7, uint32_t offset, uint8_t *buffer,
                    uint32_t length);
 int qx_eeprom_write(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
-                    uint32_t length);
+                    uint32_t length, uint32_t page = QX_PAGE_SIZE);
+
+// The write the library calls make: reads what the part holds first and writes
+// only the pieces that differ, in ascending order, so a cut leaves what a cut of
+// the whole write could leave. A failed read fails the write with its error.
+int qx_eeprom_update(const qx_bus *bus, uint8_t addr7, uint32_t offset, const uint8_t *buffer,
+                     uint32_t length, uint32_t page = QX_PAGE_SIZE);
 
 #endif

@@ -1,13 +1,16 @@
 // The simulated build: the three library calls on a 24C64 model whose contents
 // live in an image file. Each call locks the file, loads it, runs the same
-// EEPROM protocol as the board build through the simulated adapter, and writes
+// EEPROM protocol as the board build through the simulated adapter (or the
+// board's nvmem path over a simulated kernel driver), and writes
 // the file back when the chip's contents changed. It logs nothing: the program
 // under test owns the system log.
 #include "quellix.h"
 
 #include "../api_args.h"
 #include "../eeprom.h"
+#include "../nvmem.h"
 #include "chip24.h"
+#include "sim_at24.h"
 #include "sim_bus.h"
 #include "sim_env.h"
 #include "sim_image.h"
@@ -56,6 +59,19 @@ void after_page_write(void *ctx)
     }
 }
 
+int transfer(const sim_env *env, const request *req, const qx_bus *ops)
+{
+    // The driver owns the chip's address alone; any other goes over i2c-dev.
+    if (env->driver && req->addr7 == CHIP24_ADDRESS) {
+        sim_at24 driver{ops, env->driver_page, env->short_io};
+        const qx_file file = sim_at24_file(&driver);
+        return req->write ? qx_nvmem_update(&file, req->offset, req->buffer, req->length)
+                          : qx_nvmem_read(&file, req->offset, req->buffer, req->length);
+    }
+    return req->write ? qx_eeprom_update(ops, req->addr7, req->offset, req->buffer, req->length)
+                      : qx_eeprom_read(ops, req->addr7, req->offset, req->buffer, req->length);
+}
+
 int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *bus)
 {
     int fd = -1;
@@ -63,6 +79,7 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     chip24_init(chip, env->write_cycle_ns);
     chip->stuck = env->stuck_byte;
     chip->protect = env->write_protect;
+    chip->page = env->chip_page;
     if (env->torn_bytes < CHIP24_PAGE && env->signal_after_pages > g_page_writes) {
         chip->torn_cycle = env->signal_after_pages - g_page_writes;
         chip->torn_from = env->torn_bytes;
@@ -76,8 +93,7 @@ int run_on_image(const sim_env *env, const request *req, chip24 *chip, sim_bus *
     bus->on_write_cycle = after_page_write;
     bus->hook_ctx = &g_cut;
     const qx_bus ops = sim_bus_ops(bus);
-    r = req->write ? qx_eeprom_write(&ops, req->addr7, req->offset, req->buffer, req->length)
-                   : qx_eeprom_read(&ops, req->addr7, req->offset, req->buffer, req->length);
+    r = transfer(env, req, &ops);
     if (created || chip->page_writes != 0) {
         const int stored = sim_image_store(fd, chip->mem);
         r = r ? r : stored;

@@ -7,6 +7,7 @@ void chip24_init(chip24 *chip, uint64_t write_cycle_ns)
     *chip = chip24{};
     std::memset(chip->mem, 0xFF, sizeof chip->mem);
     chip->stuck = CHIP24_SIZE;
+    chip->page = CHIP24_PAGE;
     chip->write_cycle_ns = write_cycle_ns;
 }
 
@@ -28,9 +29,9 @@ uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
     }
     const bool store = chip->protect == chip24_protect::none;
     const bool torn = chip->torn_cycle == chip->page_writes + 1;
-    const uint32_t page = start - start % CHIP24_PAGE;
-    uint32_t column = start % CHIP24_PAGE;
-    if (column + data > CHIP24_PAGE) {
+    const uint32_t page = start - start % chip->page;
+    uint32_t column = start % chip->page;
+    if (column + data > chip->page) {
         if (chip->wraps == 0) {
             chip->first_wrap = start;
         }
@@ -40,7 +41,7 @@ uint32_t chip24_write(chip24 *chip, const uint8_t *bytes, uint32_t count)
         if (store && page + column != chip->stuck) {
             chip->mem[page + column] = torn && i >= chip->torn_from ? 0xFF : bytes[2 + i];
         }
-        column = (column + 1) % CHIP24_PAGE;
+        column = (column + 1) % chip->page;
     }
     chip->pointer = static_cast<uint16_t>(data ? page + column : start);
     chip->write_pending = chip->write_pending || (store && data > 0);

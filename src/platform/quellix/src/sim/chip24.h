@@ -1,5 +1,5 @@
 // A 24C64 serial EEPROM seen from the bus: 8 KiB, 16-bit word addresses of
-// which the low 13 bits count, 32-byte pages, one address pointer, and a write
+// which the low 13 bits count, 32-byte pages (or another power of two), one address pointer, and a write
 // cycle after each write during which the chip does not acknowledge its address.
 #ifndef QUELLIX_CHIP24_H
 #define QUELLIX_CHIP24_H
@@ -17,6 +17,7 @@ enum class chip24_protect : uint8_t { none, nack, ignore };
 
 struct chip24 {
     uint8_t mem[CHIP24_SIZE];
+    uint32_t page; // a power of two up to CHIP24_SIZE
     uint16_t pointer;
     uint64_t write_cycle_ns;
     uint64_t busy_until_ns;
@@ -32,7 +33,7 @@ struct chip24 {
     uint32_t first_wrap;  // word address of the first such write
 };
 
-// A blank chip (all 0xFF), idle, pointer at 0.
+// A blank chip (all 0xFF) of CHIP24_PAGE pages, idle, pointer at 0.
 void chip24_init(chip24 *chip, uint64_t write_cycle_ns);
 
 // Whether the chip acknowledges `addr7` at time `now_ns`.

@@ -103,6 +103,23 @@ bool protect_env(chip24_protect *protect)
     return false;
 }
 
+bool page_env(const char *name, uint64_t fallback, uint32_t *page)
+{
+    uint64_t v = 0;
+    if (!number_env(name, fallback, 1, 256, &v) || (v & (v - 1)) != 0) {
+        return false;
+    }
+    *page = static_cast<uint32_t>(v);
+    return true;
+}
+
+bool driver_env(bool *driver)
+{
+    const char *name = env_or("QUELLIX_SIM_DRIVER", "none");
+    *driver = std::strcmp(name, "at24") == 0;
+    return *driver || std::strcmp(name, "none") == 0;
+}
+
 // "all", or decimal numbers separated by commas.
 bool list_ok(const char *list)
 {
@@ -136,6 +153,10 @@ int sim_env_load(sim_env *env)
     uint64_t fail_after_write = 0;
     sim_adapter adapter{};
     chip24_protect protect = chip24_protect::none;
+    uint32_t chip_page = 0;
+    uint32_t driver_page = 0;
+    bool driver = false;
+    uint64_t short_io = 0;
     if (!number_env("QUELLIX_SIM_BUS_HZ", DEFAULT_BUS_HZ, 1000, 5000000, &hz) ||
         !number_env("QUELLIX_SIM_TWR_US", DEFAULT_TWR_US, 0, 1000000, &twr_us) ||
         !number_env("QUELLIX_SIM_STALL_AFTER_READ", 0, 0, UINT32_MAX, &stall) ||
@@ -143,6 +164,9 @@ int sim_env_load(sim_env *env)
         !number_env("QUELLIX_SIM_STUCK_BYTE", CHIP24_SIZE, 0, CHIP24_SIZE - 1, &stuck) ||
         !number_env("QUELLIX_SIM_TORN_BYTES", CHIP24_PAGE, 0, CHIP24_PAGE - 1, &torn) ||
         !number_env("QUELLIX_SIM_FAIL_READ_AFTER_WRITE", 0, 0, 1, &fail_after_write) ||
+        !number_env("QUELLIX_SIM_SHORT_IO", 0, 1, CHIP24_SIZE, &short_io) ||
+        !page_env("QUELLIX_SIM_PAGE", CHIP24_PAGE, &chip_page) ||
+        !page_env("QUELLIX_SIM_DRIVER_PAGE", 1, &driver_page) || !driver_env(&driver) ||
         !signal_env(&sig) || !adapter_env(&adapter) || !protect_env(&protect)) {
         return -EINVAL;
     }
@@ -166,7 +190,11 @@ int sim_env_load(sim_env *env)
                    static_cast<uint32_t>(torn),
                    fail_after_write != 0,
                    static_cast<uint32_t>(stuck),
-                   protect};
+                   protect,
+                   chip_page,
+                   driver,
+                   driver_page,
+                   static_cast<uint32_t>(short_io)};
     return 0;
 }
 

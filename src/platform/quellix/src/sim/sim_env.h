@@ -24,6 +24,12 @@
 //   QUELLIX_SIM_WRITE_PROTECT    none (default); nack: the first data byte of a write is
 //                                not acknowledged (-EIO); ignore: data is acknowledged and
 //                                dropped. Neither stores a byte; reads work.
+//   QUELLIX_SIM_PAGE             the chip's page size, a power of two up to 256 (default 32)
+//   QUELLIX_SIM_DRIVER           none (default) or at24: a kernel driver owns the chip and
+//                                the calls go through its nvmem file, as on such a board
+//   QUELLIX_SIM_DRIVER_PAGE      the page size the driver splits writes at (default 1, the
+//                                driver's own when the device tree gives none)
+//   QUELLIX_SIM_SHORT_IO         N: each read or write of the nvmem file moves at most N bytes
 #ifndef QUELLIX_SIM_ENV_H
 #define QUELLIX_SIM_ENV_H
 
@@ -47,6 +53,10 @@ struct sim_env {
     bool fail_read_after_write;
     uint32_t stuck_byte; // CHIP24_SIZE: none
     chip24_protect write_protect;
+    uint32_t chip_page;
+    bool driver;          // the calls go through the simulated driver's nvmem file
+    uint32_t driver_page;
+    uint32_t short_io;    // 0: whole transfers
 };
 
 // 0, or -EINVAL when a variable holds something it cannot mean (a malformed
