@@ -36,7 +36,7 @@ TEST_F(ImageTest, DryRunsPrintWhatWouldChangeAndWriteNothing)
         {{"program", "--dry-run", path("same.bin")}, nullptr, 0, "dry run: nothing to change\n", ""},
         // A cut write-back is left for a real run to finish.
         {{"program", "--dry-run", path("new.bin")},
-         [&] { image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "80"}}); }, 5,
+         [&] { image({"program", path("new.bin")}, {{"QUELLIX_SIM_SIGNAL_AFTER_PAGES", "3"}}); }, 5,
          "changes, nothing written\n", "an unfinished write-back is pending"},
     };
     for (const auto &c : cases) {
