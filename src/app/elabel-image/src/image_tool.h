@@ -181,6 +181,7 @@ int image_build_run(const image_options &opt);
 int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
+int image_publish_run(const image_options &opt);
 int image_set_run(const image_options &opt);
 // set's items from --json, --from and the operands, each sealed in its block of
 // `patch`; *rows: the items named. IMAGE_OK, or IMAGE_USAGE after a message.
