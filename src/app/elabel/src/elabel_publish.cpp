@@ -107,6 +107,15 @@ void remove_published()
     }
 }
 
+// A record pending, or a damaged one set aside: the label may be as a cut left it.
+bool may_be_cut()
+{
+    char torn[ELABEL_RECORD_PATH_MAX];
+    const elabel_record_state state = elabel_record_look();
+    return (state != elabel_record_state::none && state != elabel_record_state::blocked) ||
+           elabel_record_damaged_aside(torn);
+}
+
 } // namespace
 
 bool elabel_published_path(const char *name, char *out, size_t size)
@@ -145,7 +154,7 @@ elabel_publish_result elabel_publish_board()
     elabel_publish_result result = elabel_publish_result::published;
     if (!elabel_read_region(label)) {
         result = elabel_publish_result::unread;
-    } else if (elabel_record_pending()) {
+    } else if (may_be_cut()) {
         result = elabel_publish_result::pending;
     } else if (elabel_publish(label) != 0) {
         result = elabel_publish_result::not_stored;
