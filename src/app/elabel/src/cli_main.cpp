@@ -81,7 +81,7 @@ int32_t run_command(int argc, char *argv[], int32_t loaded)
     return -1;
 }
 
-// getall and get by a user who cannot open the lock file: the published copy.
+// getall and get by a user who may not open the lock file: the published copy.
 int32_t run_published(int argc, char *argv[], int lock_error)
 {
     if (!elabel_use_published(lock_error)) {
@@ -125,7 +125,7 @@ extern "C" int32_t elabel_main(int argc, char *argv[])
     }
     elabel_writeback_untold();
     if (reads_label(argc, argv)) {
-        if (const int lock_error = elabel_lock_file_error(); lock_error != 0) {
+        if (const int lock_error = elabel_lock_file_error(); elabel_lacks_permission(lock_error)) {
             return elabel_finish(run_published(argc, argv, lock_error), false);
         }
     }

@@ -1,4 +1,4 @@
-// getall and get for a user who cannot open the lock file (anyone but root):
+// getall and get for a user who may not open the lock file (anyone but root):
 // the label as last published, never the board.
 #include <limits.h>
 
@@ -26,10 +26,9 @@ void format_time(time_t at, char *out, size_t size)
 void tell_none(int lock_error, const char *path, int err)
 {
     std::fprintf(stderr,
-                 "elabel: cannot open the lock file %s: %s%s; no published copy of the label "
-                 "either: %s: %s\n",
-                 ELABEL_LOCK_FILE, std::strerror(lock_error),
-                 elabel_lacks_permission(lock_error) ? " (reading the board needs root)" : "", path,
+                 "elabel: cannot open the lock file %s: %s (reading the board needs root); no "
+                 "published copy of the label either: %s: %s\n",
+                 ELABEL_LOCK_FILE, std::strerror(lock_error), path,
                  err == EINVAL ? "not a label" : std::strerror(err));
 }
 

@@ -34,8 +34,8 @@ int32_t elabel_set_run(char *argv[]);
  * whose output was lost. */
 int32_t elabel_finish(int32_t ret, bool label_written);
 
-/* For getall and get when the lock file cannot be opened (lock_error, its
- * errno): makes the published copy the image and says so on standard error
+/* For getall and get when this user may not open the lock file (lock_error,
+ * its errno): makes the published copy the image and says so on standard error
  * with when it was read; false when there is none, said on standard error. */
 bool elabel_use_published(int lock_error);
 
