@@ -83,6 +83,9 @@ int elabel_lock_open_error()
 
 int elabel_lock_file_error()
 {
+    if (elabel_lock_held()) {
+        return 0;  // opened already; and closing a descriptor of it would drop the lock
+    }
     const int fd = open_lock_file();
     if (fd < 0) {
         return errno;

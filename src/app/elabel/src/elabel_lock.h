@@ -16,7 +16,8 @@ bool elabel_lock_held();
 int elabel_lock_open_error();
 
 // Whether this process can open the lock file at all (root can, other users
-// normally not), without locking it: 0, or the errno of the open.
+// normally not), without locking it: 0 (also while the lock is held), or the
+// errno of the open.
 int elabel_lock_file_error();
 
 // For elabel_set_lock: takes one more level of the held lock; 0.
