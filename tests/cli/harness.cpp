@@ -334,13 +334,9 @@ void E2eTest::put_label(const std::vector<uint8_t> &image)
 
 bool can_run_as_other_user()
 {
-    const pid_t pid = fork();
-    if (pid == 0) {
-        _exit(setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 ? 0 : 1);
-    }
-    int wstatus = 0;
-    return pid > 0 && waitpid(pid, &wstatus, 0) == pid && WIFEXITED(wstatus) &&
-           WEXITSTATUS(wstatus) == 0;
+    std::ifstream map("/proc/self/uid_map");  // the whole range: the host's root
+    unsigned inside = 0, outside = 0, count = 0;
+    return map >> inside >> outside >> count && inside == 0 && outside == 0 && count > 65534;
 }
 
 uint16_t xmodem_crc(const uint8_t *data, size_t len)
