@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # Run by CTest before and after every test run (CTestCustom.cmake): no test may
-# leave a trace on the host, in the lock file's /run, the record directory or
-# the system log. Cheap: a few stat calls and the log written meanwhile.
-#   host-state.sh snapshot|compare STATE_FILE LOCK_FILE RECORD_DIR
+# leave a trace on the host, in the lock file's /run, the record directory, the
+# published label's directory or the system log. Cheap: a few stat calls and
+# the log written meanwhile.
+#   host-state.sh snapshot|compare STATE_FILE LOCK_FILE RECORD_DIR [PUBLISH_DIR]
 set -uo pipefail
-action=$1 state=$2 lock=$3 record_dir=$4
+action=$1 state=$2 lock=$3 record_dir=$4 publish_dir=${5:-}
 # The store's log lines begin with its source path; the I2C library's with its name.
 marker='\[src/app/elabel|quellix: '
 logs=(/var/log/syslog /var/log/messages)
 
 paths() {
-  for p in "$lock" "$record_dir" "$record_dir"/*; do
+  for p in "$lock" "$record_dir" "$record_dir"/* ${publish_dir:+"$publish_dir" "$publish_dir"/*}; do
     if [ -e "$p" ] || [ -L "$p" ]; then
       stat -c '%n %F %i %s %Y' "$p"
     elif [ "${p%\*}" = "$p" ]; then
@@ -58,7 +59,7 @@ compare)
   fi
   ;;
 *)
-  echo "usage: host-state.sh snapshot|compare STATE_FILE LOCK_FILE RECORD_DIR" >&2
+  echo "usage: host-state.sh snapshot|compare STATE_FILE LOCK_FILE RECORD_DIR [PUBLISH_DIR]" >&2
   exit 2
   ;;
 esac

@@ -95,6 +95,7 @@ void install_fake()
     elabel_platform.sleep_us = fake_sleep;
     elabel_platform.log_line = fake_log;
     elabel_platform.record_dir = nullptr;  // no pending-write record on the host
+    elabel_platform.publish_dir = nullptr;  // nor a published label
 }
 
 void put_label(const uint8_t *bytes, size_t size)

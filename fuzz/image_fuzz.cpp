@@ -102,7 +102,7 @@ void decode(long offset)
     const uint8_t *label = g_file.bytes + g_file.label_at;
     const bool valid = image_problems(label, "fuzz", false) == 0;
     check_output([&](FILE *out) { image_show_text(out, label); }, nullptr);
-    check_output([&](FILE *out) { image_show_json(out, label, g_file.label_at); },
+    check_output([&](FILE *out) { elabel_json_write(out, label, g_file.label_at); },
                  valid ? "\"valid\": true" : "\"valid\": false", label);
     check_patch(label);
 }

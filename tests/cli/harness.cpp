@@ -4,6 +4,7 @@
 #include "harness.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -244,6 +245,10 @@ int E2eTest::start(const std::vector<std::string> &args,
         }
         const int null_fd = open(stdin_path_.empty() ? "/dev/null" : stdin_path_.c_str(), O_RDONLY);
         dup2(null_fd, STDIN_FILENO);
+        if (run_as_ >= 0 && (setgroups(0, nullptr) != 0 || setgid(run_as_) != 0 ||
+                             setuid(run_as_) != 0)) {
+            _exit(126);
+        }
         if (emulator == nullptr || *emulator == '\0') {
             for (const auto &[name, value] : guest) {
                 setenv(name.c_str(), value.c_str(), 1);
@@ -325,6 +330,13 @@ void E2eTest::put_label(const std::vector<uint8_t> &image)
     std::vector<uint8_t> all(SIM_SIZE, 0xFF);
     std::copy(image.begin(), image.end(), all.begin() + LABEL_AT);
     put_device(all);
+}
+
+bool can_run_as_other_user()
+{
+    std::ifstream map("/proc/self/uid_map");  // the whole range: the host's root
+    unsigned inside = 0, outside = 0, count = 0;
+    return map >> inside >> outside >> count && inside == 0 && outside == 0 && count > 65534;
 }
 
 uint16_t xmodem_crc(const uint8_t *data, size_t len)

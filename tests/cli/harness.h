@@ -56,6 +56,7 @@ protected:
     std::string stdout_path_;  // the runs' standard output instead of the pipe (/dev/full)
     bool capture_err_ = false;  // standard error into run_result::err, not the test's own
     std::string program_;      // the binary the runs start; the one under test when empty
+    int run_as_ = -1;          // a user id (and group id) the runs take instead of the test's
 
 private:
     struct child {
@@ -66,6 +67,9 @@ private:
     std::map<int, child> children_;
     int runs_ = 0;
 };
+
+// Whether a child can take another user id (the test runs as root).
+bool can_run_as_other_user();
 
 // A valid label image with the given (id, text) items.
 std::vector<uint8_t> make_label(const std::vector<std::pair<uint8_t, std::string>> &texts = {});

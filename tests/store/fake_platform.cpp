@@ -288,6 +288,11 @@ int file_fchown(int fd, uid_t owner, gid_t group)
     return file_fault("fchown") ? -1 : fchown(fd, owner, group);
 }
 
+int file_fstat(int fd, struct stat *st)
+{
+    return file_fault("fstat") ? -1 : fstat(fd, st);
+}
+
 } // namespace
 
 void install()
@@ -304,8 +309,9 @@ void install()
         {copy, fill, alloc, dealloc},
         {file_open, lock_file, file_read, file_write, file_sync, file_close, file_rename,
          file_link, file_unlink, file_mkdir, opendir, readdir, closedir, file_lstat, file_fchmod,
-         file_fchown},
+         file_fchown, file_fstat},
         g.record_dir.c_str(),
+        nullptr,
         sleep_us,
         clock_now,
         log_line};

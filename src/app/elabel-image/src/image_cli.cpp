@@ -49,6 +49,7 @@ constexpr command commands[] = {
     {"program", OPT_OFFSET | OPT_DRY_RUN | OPT_VERBOSE, 0, 1, 1, "one FILE", true, image_program_run},
     {"set", OPT_JSON | OPT_FROM | OPT_DRY_RUN | OPT_VERBOSE, 0, 0, MANY, "ID=TEXT...", false, image_set_run},
     {"recover", OPT_VERBOSE, 0, 0, 0, "no operand", false, image_recover_run},
+    {"publish", 0, 0, 0, 0, "no operand", false, image_publish_run},
     {"extract", OPT_OUTPUT | OPT_REPLACED, OPT_OUTPUT, 1, 1, "one RECORD", true,
      image_extract_run},
 };
@@ -76,6 +77,7 @@ const char *const USAGE =
     "                                     the same with the named items' texts from FILE\n"
     "  program|set --dry-run ...          print what would change on the board, write nothing\n"
     "  recover                            finish or set aside an unfinished write-back\n"
+    "  publish                            publish the board's label for readers without root\n"
     "  extract [--replaced] -o OUT RECORD write a pending-write record's label as a label file\n"
     "\n"
     "  -o, --output OUT     file to write (a new or a regular file, replaced atomically)\n"

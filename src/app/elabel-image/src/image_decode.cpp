@@ -70,24 +70,6 @@ bool image_is_blank(const uint8_t *label)
     return true;
 }
 
-const char *image_state_name(const uint8_t *label, const elabel_item_desc &item)
-{
-    switch (elabel_item_check(label, item)) {
-    case elabel_item_state::too_long:
-        return "length-beyond-capacity";
-    case elabel_item_state::bad_crc:
-        return "checksum-mismatch";
-    default:
-        return "ok";
-    }
-}
-
-uint16_t image_shown_len(const uint8_t *label, const elabel_item_desc &item)
-{
-    const uint16_t len = elabel_item_len(label, item);
-    return len <= item.max_len ? len : item.max_len;
-}
-
 size_t image_problems(const uint8_t *label, const char *path, bool report)
 {
     const char *name = image_file_name(path);

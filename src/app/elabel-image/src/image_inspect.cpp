@@ -38,12 +38,8 @@ int show_label(const image_options &opt, const image_file &file)
     if (opt.json) {
         // The board's label is where the board keeps it.
         const bool board = image_is_board(opt.args[0]);
-        const size_t at = board ? ELABEL_FLASH_OFFSET : file.label_at;
-        if (opt.template_form) {
-            image_show_template(stdout, label, at);
-        } else {
-            image_show_json(stdout, label, at);
-        }
+        elabel_json_write(stdout, label, board ? ELABEL_FLASH_OFFSET : file.label_at,
+                          opt.template_form ? image_is_per_board : nullptr);
     } else {
         image_show_text(stdout, label);
     }

@@ -55,15 +55,15 @@ int check_header(json_object *root, const char *name)
     }
     json_object *format = member(root, "format");
     if (format != nullptr && (!json_object_is_type(format, json_type_string) ||
-                              std::strcmp(json_object_get_string(format), IMAGE_JSON_FORMAT) != 0)) {
-        image_error("%s: \"format\" is not \"%s\"", name, IMAGE_JSON_FORMAT);
+                              std::strcmp(json_object_get_string(format), ELABEL_JSON_FORMAT) != 0)) {
+        image_error("%s: \"format\" is not \"%s\"", name, ELABEL_JSON_FORMAT);
         return IMAGE_USAGE;
     }
     json_object *version = member(root, "version");
     if (version != nullptr && (!json_object_is_type(version, json_type_int) ||
-                               json_object_get_int64(version) != IMAGE_JSON_VERSION)) {
+                               json_object_get_int64(version) != ELABEL_JSON_VERSION)) {
         image_error("%s: \"version\" is not %d, the version this program reads", name,
-                    IMAGE_JSON_VERSION);
+                    ELABEL_JSON_VERSION);
         return IMAGE_USAGE;
     }
     if (!json_object_is_type(member(root, "items"), json_type_array)) {

@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "elabel.h"
+#include "elabel_image.h"
+#include "elabel_json.h"
 
 // Exit statuses.
 constexpr int IMAGE_OK = 0;
@@ -115,9 +117,15 @@ size_t image_problems(const uint8_t *label, const char *path, bool report);
 // The first problem as text ("" when none); returns the count.
 size_t image_first_problem(const uint8_t *label, char *text, size_t size);
 // The state of an item as shown: "ok", "length-beyond-capacity", "checksum-mismatch".
-const char *image_state_name(const uint8_t *label, const elabel_item_desc &item);
+inline const char *image_state_name(const uint8_t *label, const elabel_item_desc &item)
+{
+    return elabel_item_state_name(label, item);
+}
 // The bytes of an item that a listing shows: its length, never beyond its field.
-uint16_t image_shown_len(const uint8_t *label, const elabel_item_desc &item);
+inline uint16_t image_shown_len(const uint8_t *label, const elabel_item_desc &item)
+{
+    return elabel_item_shown_len(label, item);
+}
 // A text in double quotes with every byte that is not printable ASCII escaped.
 void image_put_quoted(FILE *out, const uint8_t *bytes, size_t size);
 // The listing: a header and every item, or one item's line.
@@ -128,16 +136,8 @@ void image_show_item(FILE *out, const uint8_t *label, const elabel_item_desc &it
 // (image_diff.cpp); returns how many.
 int image_print_differences(const uint8_t *a, const uint8_t *b);
 
-// The JSON document's "format" and "version".
-constexpr const char *IMAGE_JSON_FORMAT = "elabel-label";
-constexpr int IMAGE_JSON_VERSION = 1;
-
-// JSON (image_json_out.cpp, image_json_in.cpp; schema in elabel-image(1)).
-void image_show_json(FILE *out, const uint8_t *label, size_t label_at);
-// The same document as a product template: "template": true, no per-board items.
-void image_show_template(FILE *out, const uint8_t *label, size_t label_at);
-// True when the bytes are UTF-8 without control bytes (0x00-0x1F, 0x7F).
-bool image_is_plain_utf8(const uint8_t *bytes, size_t size);
+// JSON: written by the store (elabel_json.h), read by image_json_in.cpp; schema
+// in elabel-image(1).
 // Patches `label` with the items of a document. Sets each item's row in *rows;
 // an item given twice is an error. IMAGE_OK or IMAGE_USAGE after a message.
 int image_json_patch(const uint8_t *doc, size_t size, const char *path, uint8_t *label,
@@ -181,6 +181,7 @@ int image_build_run(const image_options &opt);
 int image_dump_run(const image_options &opt);
 int image_program_run(const image_options &opt);
 int image_recover_run(const image_options &opt);
+int image_publish_run(const image_options &opt);
 int image_set_run(const image_options &opt);
 // set's items from --json, --from and the operands, each sealed in its block of
 // `patch`; *rows: the items named. IMAGE_OK, or IMAGE_USAGE after a message.

@@ -81,6 +81,23 @@ int32_t run_command(int argc, char *argv[], int32_t loaded)
     return -1;
 }
 
+// getall and get by a user who may not open the lock file: the published copy.
+int32_t run_published(int argc, char *argv[], int lock_error)
+{
+    if (!elabel_use_published(lock_error)) {
+        return -1;
+    }
+    const int32_t ret = run_command(argc, argv, 0);
+    driver_elabel_release();
+    return ret;
+}
+
+bool reads_label(int argc, char *argv[])
+{
+    return (argc == 2 && std::strcmp(argv[1], "getall") == 0) ||
+           (argc == 3 && std::strcmp(argv[1], "get") == 0);
+}
+
 // --help, -h and --version, answered without touching the bus; false for
 // anything else.
 bool run_option(int argc, char *argv[])
@@ -107,6 +124,11 @@ extern "C" int32_t elabel_main(int argc, char *argv[])
         return elabel_finish(0, false);
     }
     elabel_writeback_untold();
+    if (reads_label(argc, argv)) {
+        if (const int lock_error = elabel_lock_file_error(); elabel_lacks_permission(lock_error)) {
+            return elabel_finish(run_published(argc, argv, lock_error), false);
+        }
+    }
     const bool set = argc == 4 && std::strcmp(argv[1], "set") == 0;
     const elabel_lock_hold hold(set);
     const int32_t loaded = driver_elabel_init();
@@ -117,5 +139,6 @@ extern "C" int32_t elabel_main(int argc, char *argv[])
     const int32_t ret =
         set ? elabel_set_run(argv) : elabel_finish(run_command(argc, argv, loaded), false);
     driver_elabel_release();
-    return ret;
+    // A user without the right to the lock file is told so, never that the bus is busy.
+    return ret == -8 && elabel_lacks_permission(elabel_lock_open_error()) ? -1 : ret;
 }

@@ -34,6 +34,14 @@ int32_t elabel_set_run(char *argv[]);
  * whose output was lost. */
 int32_t elabel_finish(int32_t ret, bool label_written);
 
+/* For getall and get when this user may not open the lock file (lock_error,
+ * its errno): makes the published copy the image and says so on standard error
+ * with when it was read; false when there is none, said on standard error. */
+bool elabel_use_published(int lock_error);
+
+/* An errno of the lock file's open that means this user may not use the board. */
+bool elabel_lacks_permission(int err);
+
 /* 0 when text is "0x" or "0X" followed by hexadecimal digits, with *out its value; -1 otherwise. */
 int32_t elabel_parse_item_id(const char *text, int32_t *out);
 

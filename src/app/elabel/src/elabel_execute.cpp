@@ -8,6 +8,7 @@
 #include "elabel_keep.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
+#include "elabel_publish.h"
 #include "elabel_record.h"
 #include "elabel_writeback.h"
 
@@ -128,6 +129,9 @@ void elabel_execute(const elabel_plan &plan, elabel_result *res)
     }
     if (res->outcome != ELABEL_WRITEBACK_WRITTEN) {
         return;
+    }
+    if (!plan.erase_only) {
+        (void)elabel_publish(plan.image);
     }
     // The part holds a whole label now; older kept labels go only once it
     // holds what was written after them.

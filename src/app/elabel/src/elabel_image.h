@@ -76,6 +76,26 @@ inline bool elabel_item_valid(const uint8_t *image, const elabel_item_desc &item
     return elabel_item_check(image, item) == elabel_item_state::ok;
 }
 
+// The state of an item as the listings of elabel-image and the JSON document name it.
+inline const char *elabel_item_state_name(const uint8_t *image, const elabel_item_desc &item)
+{
+    switch (elabel_item_check(image, item)) {
+    case elabel_item_state::too_long:
+        return "length-beyond-capacity";
+    case elabel_item_state::bad_crc:
+        return "checksum-mismatch";
+    default:
+        return "ok";
+    }
+}
+
+// The bytes of an item that a listing shows: its length, never beyond its field.
+inline uint16_t elabel_item_shown_len(const uint8_t *image, const elabel_item_desc &item)
+{
+    const uint16_t len = elabel_item_len(image, item);
+    return len <= item.max_len ? len : item.max_len;
+}
+
 // A label as a load takes it without repair: the magic, and every item valid.
 inline bool elabel_image_is_valid(const uint8_t *image)
 {

@@ -24,6 +24,11 @@ struct flock whole_file(short type)
     return lock;
 }
 
+int open_lock_file()
+{
+    return elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+}
+
 bool try_lock(int fd)
 {
     struct flock lock = whole_file(F_WRLCK);
@@ -37,7 +42,7 @@ extern "C" int32_t elabel_set_lock(int32_t *fd_out, uint32_t tries)
     if (fd_out == nullptr || elabel_lock_held()) {  // a lock this process holds nests at once
         return fd_out == nullptr ? -1 : elabel_lock_nest(fd_out);
     }
-    const int fd = elabel_platform.file.open(ELABEL_LOCK_FILE, O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    const int fd = open_lock_file();
     last_open_error = fd < 0 ? errno : 0;  // before the log call can change errno
     if (fd < 0) {
         ELABEL_ERR("elabel_get_lock:open file failed! %s.", ELABEL_LOCK_FILE);
@@ -74,4 +79,17 @@ extern "C" int32_t elabel_set_unlock(int32_t fd)
 int elabel_lock_open_error()
 {
     return last_open_error;
+}
+
+int elabel_lock_file_error()
+{
+    if (elabel_lock_held()) {
+        return 0;  // opened already; and closing a descriptor of it would drop the lock
+    }
+    const int fd = open_lock_file();
+    if (fd < 0) {
+        return errno;
+    }
+    elabel_platform.file.close(fd);
+    return 0;
 }

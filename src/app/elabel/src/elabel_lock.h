@@ -15,6 +15,11 @@ bool elabel_lock_held();
 // returns the same code either way; a front end tells the two apart with this.
 int elabel_lock_open_error();
 
+// Whether this process can open the lock file at all (root can, other users
+// normally not), without locking it: 0 (also while the lock is held), or the
+// errno of the open.
+int elabel_lock_file_error();
+
 // For elabel_set_lock: takes one more level of the held lock; 0.
 int32_t elabel_lock_nest(int32_t *fd_out);
 // For elabel_set_lock: the lock file was just locked on `fd`; 0.

@@ -51,6 +51,7 @@ struct elabel_file_ops {
     int (*lstat)(const char *path, struct stat *st);
     int (*fchmod)(int fd, mode_t mode);
     int (*fchown)(int fd, uid_t owner, gid_t group);
+    int (*fstat)(int fd, struct stat *st);
 };
 
 struct elabel_platform_ops {
@@ -58,6 +59,7 @@ struct elabel_platform_ops {
     elabel_memory_ops memory;
     elabel_file_ops file;
     const char *record_dir;  // where the pending-write record lives; nullptr: no record
+    const char *publish_dir;  // where the label is published for every reader; nullptr: nowhere
     int (*sleep_us)(useconds_t usec);
     time_t (*time)(time_t *now);
     void (*log_line)(int priority, const char *line);

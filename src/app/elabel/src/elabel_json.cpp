@@ -1,6 +1,7 @@
-// show --json: the label as one JSON document, version 1 (elabel-image(1)).
+#include "elabel_json.h"
+
 #include "elabel_image.h"
-#include "image_tool.h"
+#include "elabel_names.h"
 
 namespace {
 
@@ -59,7 +60,7 @@ void put_hex(FILE *out, const uint8_t *bytes, size_t size)
 // null otherwise.
 void put_text(FILE *out, const uint8_t *bytes, size_t size)
 {
-    if (!image_is_plain_utf8(bytes, size)) {
+    if (!elabel_is_plain_utf8(bytes, size)) {
         std::fputs("null", out);
         return;
     }
@@ -73,16 +74,18 @@ void put_text(FILE *out, const uint8_t *bytes, size_t size)
     std::fputc('"', out);
 }
 
-void put_item(FILE *out, const uint8_t *label, const elabel_item_desc &item, bool last)
+void put_item(FILE *out, const uint8_t *label, int row, bool last)
 {
+    const elabel_item_desc &item = elabel_item_table[row];
     const uint8_t *field = elabel_item_field(label, item);
-    const uint16_t shown = image_shown_len(label, item);
+    const uint16_t shown = elabel_item_shown_len(label, item);
     std::fprintf(out,
                  "    {\"id\": %u, \"id_hex\": \"0x%02x\", \"name\": \"%s\", \"capacity\": %u, "
                  "\"state\": \"%s\", \"length\": %u, \"crc\": %u, \"computed_crc\": %u, \"hex\": ",
                  static_cast<unsigned>(item.id), static_cast<unsigned>(item.id),
-                 image_item_name(item), static_cast<unsigned>(item.max_len),
-                 image_state_name(label, item), static_cast<unsigned>(elabel_item_len(label, item)),
+                 elabel_item_names[row], static_cast<unsigned>(item.max_len),
+                 elabel_item_state_name(label, item),
+                 static_cast<unsigned>(elabel_item_len(label, item)),
                  static_cast<unsigned>(elabel_item_crc(label, item)),
                  static_cast<unsigned>(elabel_crc16(field, shown)));
     put_hex(out, field, shown);
@@ -91,35 +94,9 @@ void put_item(FILE *out, const uint8_t *label, const elabel_item_desc &item, boo
     std::fputs(last ? "}\n" : "},\n", out);
 }
 
-// The document; a template leaves out the items each board has its own of.
-void put_document(FILE *out, const uint8_t *label, size_t label_at, bool template_form)
-{
-    const uint32_t magic = elabel_get_le32(label);
-    std::fprintf(out, "{\n  \"format\": \"%s\",\n  \"version\": %d,\n", IMAGE_JSON_FORMAT,
-                 IMAGE_JSON_VERSION);
-    if (template_form) {
-        std::fputs("  \"template\": true,\n", out);
-    }
-    std::fprintf(out, "  \"offset\": %zu,\n  \"magic\": %u,\n  \"magic_ok\": %s,\n", label_at,
-                 magic, magic == ELABEL_MAGIC ? "true" : "false");
-    std::fprintf(out, "  \"valid\": %s,\n  \"items\": [\n",
-                 image_problems(label, "", false) == 0 ? "true" : "false");
-    int last = ELABEL_ITEM_NUM - 1;
-    while (template_form && image_is_per_board(elabel_item_table[last])) {
-        --last;
-    }
-    for (int row = 0; row <= last; ++row) {
-        const elabel_item_desc &item = elabel_item_table[row];
-        if (!template_form || !image_is_per_board(item)) {
-            put_item(out, label, item, row == last);
-        }
-    }
-    std::fputs("  ]\n}\n", out);
-}
-
 } // namespace
 
-bool image_is_plain_utf8(const uint8_t *bytes, size_t size)
+bool elabel_is_plain_utf8(const uint8_t *bytes, size_t size)
 {
     for (size_t i = 0; i < size;) {
         if (bytes[i] < 0x20 || bytes[i] == 0x7F) {
@@ -134,12 +111,27 @@ bool image_is_plain_utf8(const uint8_t *bytes, size_t size)
     return true;
 }
 
-void image_show_json(FILE *out, const uint8_t *label, size_t label_at)
+void elabel_json_write(FILE *out, const uint8_t *label, size_t label_at,
+                       bool (*per_board)(const elabel_item_desc &item))
 {
-    put_document(out, label, label_at, false);
-}
-
-void image_show_template(FILE *out, const uint8_t *label, size_t label_at)
-{
-    put_document(out, label, label_at, true);
+    const uint32_t magic = elabel_get_le32(label);
+    std::fprintf(out, "{\n  \"format\": \"%s\",\n  \"version\": %d,\n", ELABEL_JSON_FORMAT,
+                 ELABEL_JSON_VERSION);
+    if (per_board != nullptr) {
+        std::fputs("  \"template\": true,\n", out);
+    }
+    std::fprintf(out, "  \"offset\": %zu,\n  \"magic\": %u,\n  \"magic_ok\": %s,\n", label_at,
+                 magic, magic == ELABEL_MAGIC ? "true" : "false");
+    std::fprintf(out, "  \"valid\": %s,\n  \"items\": [\n",
+                 elabel_image_is_valid(label) ? "true" : "false");
+    int last = ELABEL_ITEM_NUM - 1;
+    while (per_board != nullptr && per_board(elabel_item_table[last])) {
+        --last;
+    }
+    for (int row = 0; row <= last; ++row) {
+        if (per_board == nullptr || !per_board(elabel_item_table[row])) {
+            put_item(out, label, row, row == last);
+        }
+    }
+    std::fputs("  ]\n}\n", out);
 }
