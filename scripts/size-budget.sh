@@ -2,14 +2,15 @@
 # Prints text + data of `elabel` and of the project libraries it loads, and
 # fails when their sum is over the budget (64 KiB unless LIMIT is given).
 # `elabel-image` is reported beside it, with its own total against its own
-# budget (IMAGE_LIMIT): 73316 bytes measured on AArch64 with board reads,
-# records, set and output files through the platform table, plus a tenth.
+# budget (IMAGE_LIMIT): 89011 bytes measured on AArch64 with board reads,
+# records, set, output files, dry runs, templates, publishing, the result
+# line and the kernel driver's path, plus a tenth.
 #   scripts/size-budget.sh [build-dir]      (SIZE=<size tool> to choose the tool)
 set -euo pipefail
 
 build=${1:-build-aarch64}
 limit=${LIMIT:-65536}
-image_limit=${IMAGE_LIMIT:-80648}
+image_limit=${IMAGE_LIMIT:-97912}
 elabel=$build/src/app/elabel/elabel
 image=$build/src/app/elabel-image/elabel-image
 for f in "$elabel" "$image"; do

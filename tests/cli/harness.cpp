@@ -425,24 +425,29 @@ lock_holder::~lock_holder()
     }
 }
 
-std::vector<std::vector<uint8_t>> kept_labels()
+std::map<std::string, std::vector<uint8_t>> record_dir_files(const std::string &prefix)
 {
     const std::string record = RECORD_FILE;
     const std::string dir = record.substr(0, record.find_last_of('/'));
-    std::vector<std::string> names;
+    std::map<std::string, std::vector<uint8_t>> files;
     if (DIR *d = opendir(dir.c_str())) {
         while (const dirent *entry = readdir(d)) {
-            if (std::string(entry->d_name).rfind("kept-label-", 0) == 0) {
-                names.emplace_back(entry->d_name);
+            const std::string name = entry->d_name;
+            if (name.rfind(prefix, 0) == 0 && entry->d_type == DT_REG) {
+                std::ifstream in(dir + "/" + name, std::ios::binary);
+                files[name].assign(std::istreambuf_iterator<char>(in), {});
             }
         }
         closedir(d);
     }
-    std::sort(names.begin(), names.end());
+    return files;
+}
+
+std::vector<std::vector<uint8_t>> kept_labels()
+{
     std::vector<std::vector<uint8_t>> labels;
-    for (const auto &name : names) {
-        std::ifstream in(dir + "/" + name, std::ios::binary);
-        labels.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    for (auto &[name, content] : record_dir_files("kept-label-")) {
+        labels.push_back(std::move(content));
     }
     return labels;
 }

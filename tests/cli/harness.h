@@ -78,7 +78,9 @@ uint16_t xmodem_crc(const uint8_t *data, size_t len);
 std::string label_problems(const std::vector<uint8_t> &image);
 size_t item_capacity(uint8_t id);
 std::string item_text(const std::vector<uint8_t> &image, uint8_t id);
-// The kept labels beside the pending-write record, oldest first by name.
+// The regular files beside the pending-write record whose names begin with
+// `prefix`, by name; the kept labels, oldest first by name.
+std::map<std::string, std::vector<uint8_t>> record_dir_files(const std::string &prefix);
 std::vector<std::vector<uint8_t>> kept_labels();
 
 // Holds a whole-file write lock on the tool's lock file from this process.

@@ -136,24 +136,6 @@ void write_file(const std::string &path, const bytes &content)
         .write(reinterpret_cast<const char *>(content.data()), static_cast<long>(content.size()));
 }
 
-// The files of the record directory whose names begin with `prefix`, by name.
-std::map<std::string, bytes> files_like(const std::string &prefix)
-{
-    const std::string record = RECORD_FILE;
-    const std::string dir = record.substr(0, record.find_last_of('/'));
-    std::map<std::string, bytes> files;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (const dirent *entry = readdir(d)) {
-            const std::string name = entry->d_name;
-            if (name.rfind(prefix, 0) == 0 && entry->d_type == DT_REG) {
-                files[name] = read_file(dir + "/" + name);
-            }
-        }
-        closedir(d);
-    }
-    return files;
-}
-
 bytes label_at(const bytes &record, size_t at)
 {
     return record.size() >= at + LABEL_LEN ? bytes(record.begin() + static_cast<long>(at),
@@ -166,7 +148,7 @@ bytes label_at(const bytes &record, size_t at)
 std::string lost_after_failure(const bytes &record, const std::map<std::string, bytes> &kept,
                                const bytes &board)
 {
-    const auto kept_now = files_like("kept-label-");
+    const auto kept_now = record_dir_files("kept-label-");
     for (const auto &[name, content] : kept) {
         if (kept_now.count(name) == 0 || kept_now.at(name) != content) {
             return "kept label " + name + " removed or changed";
@@ -176,7 +158,7 @@ std::string lost_after_failure(const bytes &record, const std::map<std::string, 
         return "";
     }
     std::set<bytes> held = {board};
-    for (const auto &[name, content] : files_like("pending-label")) {
+    for (const auto &[name, content] : record_dir_files("pending-label")) {
         if (content == record) {
             return "";
         }
@@ -385,7 +367,7 @@ protected:
             const bool read_only = f.records == on_record::read_only;
             history += read_only ? " (" + record_parent() + " read-only)" : "";
             const bytes before = read_file(RECORD_FILE);
-            const auto kept = files_like("kept-label-");
+            const auto kept = record_dir_files("kept-label-");
             const bytes damaged = damage(f.records, rng, before, &history);
             if (read_only && !remount_records(MS_RDONLY)) {
                 return "cannot remount " + record_parent() + " read-only";

@@ -1,3 +1,4 @@
+#include "elabel_judge.h"
 #include "elabel_log.h"
 #include "elabel_platform.h"
 #include "elabel_writeback.h"
@@ -13,9 +14,8 @@ extern "C" int32_t driver_elabel_clear(void)
         (void)driver_elabel_set_default();
     }
     // A write-back of zeros whose erase pass is its write pass.
-    static constexpr uint8_t ZEROS[ELABEL_DATA_LEN] = {};
     static elabel_result res;
-    const int32_t ret = elabel_write_label(ZEROS, elabel_write_kind::clear, &res);
+    const int32_t ret = elabel_write_label(elabel_zeros(), elabel_write_kind::clear, &res);
     if (ret == -8) {
         ELABEL_ERR("driver_elabel bus busy.\n");
     }

@@ -17,7 +17,9 @@ constexpr size_t PAGES = (ELABEL_DATA_LEN + PAGE - 1) / PAGE;
 static_assert(ELABEL_FLASH_OFFSET % PAGE == 0, "the label starts on a page");
 
 
-constexpr uint8_t ZEROS[ELABEL_DATA_LEN] = {};
+// Zeroed storage rather than a constant: a label's worth of read-only zeros
+// would take as much again in the program's image.
+uint8_t zeros[ELABEL_DATA_LEN];
 
 bool same_page(const uint8_t *device, const uint8_t *ref, size_t page)
 {
@@ -46,6 +48,11 @@ bool cut_pass(const uint8_t *device, const uint8_t *to, const uint8_t *from)
 
 } // namespace
 
+const uint8_t *elabel_zeros()
+{
+    return zeros;
+}
+
 elabel_region elabel_judge(const uint8_t *device, const uint8_t *image, const uint8_t *replaced)
 {
     if (std::memcmp(device, image, ELABEL_DATA_LEN) == 0) {
@@ -56,7 +63,7 @@ elabel_region elabel_judge(const uint8_t *device, const uint8_t *image, const ui
     }
     // The erase pass writes zeros over the replaced label, the write pass the
     // image over the zeros.
-    if (cut_pass(device, ZEROS, replaced) || cut_pass(device, image, ZEROS)) {
+    if (cut_pass(device, zeros, replaced) || cut_pass(device, image, zeros)) {
         return elabel_region::cut;
     }
     return elabel_region::other;

@@ -49,11 +49,10 @@ int32_t judge_intact(const elabel_record &record, const uint8_t *device, bool *f
 // (a label never begins with a page of zeros), is finished.
 int32_t judge_image_only(const elabel_record &record, const uint8_t *device, bool *finish)
 {
-    static const uint8_t zeros[ELABEL_DATA_LEN] = {};
     if (std::memcmp(device, record.image, ELABEL_DATA_LEN) == 0) {
         return ELABEL_WRITEBACK_FOUND;
     }
-    *finish = elabel_judge(device, record.image, zeros) != elabel_region::other ||
+    *finish = elabel_judge(device, record.image, elabel_zeros()) != elabel_region::other ||
               std::all_of(device, device + FIRST_PAGE, [](uint8_t b) { return b == 0; });
     return *finish ? ELABEL_WRITEBACK_PARTIAL : ELABEL_WRITEBACK_FOREIGN;
 }
