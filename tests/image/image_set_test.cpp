@@ -95,7 +95,8 @@ TEST_F(ImageTest, SetChangesItemsInOneWriteBackAndRefusesWhatItMustNotWrite)
         {"cut write-back", cut_program, several, {}, 0, "written and read back",
          {"set: an unfinished write-back was settled first"}, &set_on_programmed, {4, 4}},
         {"record that stays (last)", record_that_stays, several, {}, 3, "not written",
-         {"set: nothing written: the pending-write record " + std::string(RECORD_FILE) + " stays",
+         {"set: nothing written: an unfinished write-back is pending (record " +
+              std::string(RECORD_FILE),
           "not removed (Device or resource busy)"},
          nullptr, {1, 0}},
     };

@@ -63,6 +63,21 @@ TEST_F(LoadTest, BlankDeviceGetsTheMagicAndItsItemsEmpty)
     EXPECT_EQ(0, g.writes);
 }
 
+// Beside a damaged record set aside, a region without the magic may be a cut
+// write-back: nothing is written there and no image is left to write back.
+TEST_F(LoadTest, NoLabelIsWrittenBesideADamagedRecord)
+{
+    auto cut = fake::make_image({{0x30, "ACME"}});
+    std::fill(cut.begin(), cut.begin() + 64, 0);
+    fake::put_label(cut);
+    ASSERT_EQ(0, system(("mkdir -p " + g.record_dir + " && touch " + fake::record_path() +
+                         ".damaged-01234567").c_str()));
+    EXPECT_EQ(-1, driver_elabel_init());
+    EXPECT_EQ(0, g.writes);
+    EXPECT_EQ(nullptr, elabel_data);
+    EXPECT_EQ(cut, fake::label());
+}
+
 TEST_F(LoadTest, WrongMagicNamesTheWordFound)
 {
     auto image = fake::make_image({{0x31, "kept"}});

@@ -276,10 +276,13 @@ TEST_F(RecordTest, DamagedRecordIsSetAsideNeverRemoved)
     };
     constexpr size_t REPLACED_AT = 20 + ELABEL_DATA_LEN + 4;
     enum { aside, finished, stays };
+    const char *const damaged_said = "elabel_record_decide|pending-write record damaged: ";
     const struct {
         const char *what;
         Bytes bytes;
         int becomes;
+        const char *said = "elabel_record_decide|pending-write record damaged: ";
+        const char *fault = nullptr;  // a file call that fails meanwhile
     } cases[] = {
         {"empty", Bytes(), aside},
         {"cut in its image", Bytes(good.begin(), good.begin() + 1000), aside},
@@ -290,7 +293,11 @@ TEST_F(RecordTest, DamagedRecordIsSetAsideNeverRemoved)
          changed(REPLACED_AT + 100, good[REPLACED_AT + 100] ^ 0x10), finished},
         {"cut in the label it replaces", Bytes(good.begin(), good.begin() + 3000), finished},
         {"a byte too many", [&] { Bytes b = good; b.push_back(0); return b; }(), finished},
-        {"a later format", changed(7, '4'), stays},
+        // The restore's own record cannot be stored: the damaged one stays where it was.
+        {"damaged in the label it replaces, no room for the restore's record",
+         changed(REPLACED_AT + 100, good[REPLACED_AT + 100] ^ 0x10), stays, damaged_said, "rename"},
+        {"a later format", changed(7, '4'), stays,
+         "elabel_record_decide|pending-write record of a later format: "},
     };
     const Bytes device = prefix_then_zeros(NEW_LABEL, 64);
     for (const auto &c : cases) {
@@ -299,7 +306,14 @@ TEST_F(RecordTest, DamagedRecordIsSetAsideNeverRemoved)
         (void)!system(("rm -f " + fake::record_path() + ".*").c_str());
         g.log.clear();
         g.writes = 0;
+        if (c.fault != nullptr) {
+            g.file_faults = {{c.fault, ENOSPC}};
+        }
         const int32_t loaded = driver_elabel_init();
+        g.file_faults.clear();
+        if (c.becomes == stays) {
+            EXPECT_EQ(c.bytes, record_bytes()) << c.what;
+        }
         EXPECT_EQ(c.becomes == finished ? NEW_LABEL : device, fake::label()) << c.what;
         EXPECT_EQ(c.becomes == finished ? 2 : 0, g.writes) << c.what;
         EXPECT_EQ(c.becomes == stays, fake::record_exists()) << c.what;
@@ -312,13 +326,9 @@ TEST_F(RecordTest, DamagedRecordIsSetAsideNeverRemoved)
                   fake::files_like("pending-label.set-aside-").size())
             << c.what;
         ASSERT_FALSE(g.log.empty());
-        EXPECT_EQ(0u, messages()[0].find(c.becomes == stays
-                                             ? "elabel_record_decide|pending-write record of a "
-                                               "later format: "
-                                             : "elabel_record_decide|pending-write record damaged: "))
-            << c.what << ": " << messages()[0];
+        EXPECT_EQ(0u, messages()[0].find(c.said)) << c.what << ": " << messages()[0];
     }
-    // A later format refuses writes, and says why.
+    // A later format (the last row) refuses writes, and says why.
     EXPECT_EQ(-1, driver_elabel_init());
     elabel_writeback_report report{};
     EXPECT_EQ(-1, driver_elabel_clear());

@@ -411,3 +411,17 @@ TEST_F(WriteBackTest, RepairKeepsTheReplacedLabel)
     EXPECT_EQ(static_cast<size_t>(ELABEL_KEPT_MAX + 1), kept_files().size());
     EXPECT_EQ(damaged, kept_files().back());
 }
+
+// A pass that fails is no success, even where the part already held the image.
+TEST_F(WriteBackTest, FailedPassOverTheSameLabelIsNoSuccess)
+{
+    fake::put_label(NEW_LABEL);
+    ASSERT_EQ(0, driver_elabel_init());
+    g.fail_writes = {1};  // the erase
+    EXPECT_EQ(-1, driver_elabel_update());
+    elabel_writeback_report report{};
+    elabel_writeback_report_get(&report);
+    EXPECT_EQ(ELABEL_WRITEBACK_FAILED, report.outcome);
+    EXPECT_EQ(NEW_LABEL, fake::label());
+    EXPECT_FALSE(fake::record_exists());
+}

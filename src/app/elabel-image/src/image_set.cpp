@@ -36,10 +36,8 @@ int name_items(const image_options &opt)
 int read_settled()
 {
     res = elabel_result{};
-    elabel_settle(&res);
-    if (res.pending[0] != '\0') {
-        image_error("set: nothing written: the pending-write record %s stays: %s", res.pending,
-                    res.why);
+    if (!elabel_settle_first(&res)) {
+        image_error("set: nothing written: %s", res.why);
         return IMAGE_DEVICE;
     }
     if (res.outcome != ELABEL_WRITEBACK_NONE) {

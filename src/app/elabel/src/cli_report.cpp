@@ -85,8 +85,10 @@ extern "C" void elabel_tell_writeback(void)
             continue;
         }
         told = true;
-        if (row.resets) {
+        if (row.resets && report.reset_rows != 0) {
             tell_resets(report);
+        } else if (row.resets && report.kept[0] != '\0') {
+            std::fprintf(stderr, "elabel: the label as it was is kept in %s\n", report.kept);
         } else if (report.kept[0] != '\0') {
             std::fprintf(stderr, "elabel: the label it would have replaced is kept in %s\n",
                          report.kept);

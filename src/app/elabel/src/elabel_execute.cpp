@@ -65,7 +65,14 @@ int32_t outcome_of(const elabel_plan &plan, const elabel_result &res)
     }
     switch (elabel_judge(res.back, plan.image, plan.replaced)) {
     case elabel_region::written:
-        return ELABEL_WRITEBACK_WRITTEN;
+        // Written only when every pass went through; a failed pass over a
+        // label that already was the image changed nothing.
+        if (passed) {
+            return ELABEL_WRITEBACK_WRITTEN;
+        }
+        return std::memcmp(plan.image, plan.replaced, ELABEL_DATA_LEN) == 0
+                   ? ELABEL_WRITEBACK_FAILED
+                   : ELABEL_WRITEBACK_PARTIAL;
     case elabel_region::replaced:
         return passed ? ELABEL_WRITEBACK_UNCHANGED : ELABEL_WRITEBACK_FAILED;
     case elabel_region::cut:
@@ -127,16 +134,23 @@ void elabel_execute(const elabel_plan &plan, elabel_result *res)
     if (res->recorded) {
         elabel_record_decide(res, plan.restore, 0, nullptr);
     }
+    const bool unchanged = res->outcome == ELABEL_WRITEBACK_UNCHANGED ||
+                           res->outcome == ELABEL_WRITEBACK_FAILED;
     if (res->outcome != ELABEL_WRITEBACK_WRITTEN) {
+        if (!unchanged) {
+            elabel_publish_withdraw();  // the part may hold a cut, or something else
+        }
         return;
     }
-    if (!plan.erase_only) {
+    if (plan.erase_only) {
+        elabel_publish_withdraw();
+    } else {
         (void)elabel_publish(plan.image);
     }
     // The part holds a whole label now; older kept labels go only once it
-    // holds what was written after them.
+    // holds what was written after them, never the one this write-back named.
     elabel_record_clear_torn();
     if (res->kept[0] != '\0') {
-        elabel_keep_prune();
+        elabel_keep_prune(res->kept);
     }
 }

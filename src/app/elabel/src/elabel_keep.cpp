@@ -200,12 +200,16 @@ int32_t elabel_keep_label(const uint8_t *label, char *path, size_t size)
         return -1;
     }
     if (make_dir(dir) != 0) {
-        ELABEL_ERR("label not kept: directory %s: %s\n", dir, std::strerror(errno));
+        const int err = errno;
+        ELABEL_ERR("label not kept: directory %s: %s\n", dir, std::strerror(err));
+        errno = err;
         return -1;
     }
     static listing kept;
     if (!list_kept(dir, &kept)) {
-        ELABEL_ERR("label not kept: directory %s not listed: %s\n", dir, std::strerror(errno));
+        const int err = errno;
+        ELABEL_ERR("label not kept: directory %s not listed: %s\n", dir, std::strerror(err));
+        errno = err;
         return -1;
     }
     if (find_same(dir, kept, label, path, size)) {
@@ -226,7 +230,7 @@ int32_t elabel_keep_label(const uint8_t *label, char *path, size_t size)
     return -1;
 }
 
-void elabel_keep_prune()
+void elabel_keep_prune(const char *named)
 {
     const char *dir = elabel_platform.record_dir;
     static listing kept;
@@ -241,7 +245,7 @@ void elabel_keep_prune()
     size_t removed = 0;
     char path[ELABEL_KEPT_PATH_MAX];
     for (size_t i = 0; i + ELABEL_KEPT_MAX < kept.count; ++i) {
-        if (!join(dir, by_age[i], path, sizeof(path))) {
+        if (!join(dir, by_age[i], path, sizeof(path)) || std::strcmp(path, named) == 0) {
             continue;
         }
         if (elabel_platform.file.unlink(path) != 0) {

@@ -27,7 +27,8 @@ int32_t elabel_keep_label(const uint8_t *label, char *path, size_t size);
 
 // Removes all but the ELABEL_KEPT_MAX newest kept labels, by their sequence
 // numbers (names without one are the oldest): for once the part was read back
-// holding the label written after keeping. A failure is logged.
-void elabel_keep_prune();
+// holding the label written after keeping; never `named` (a path this
+// write-back reported). A failure is logged.
+void elabel_keep_prune(const char *named);
 
 #endif

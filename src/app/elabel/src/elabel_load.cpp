@@ -122,6 +122,7 @@ load_result load_locked(int32_t *verify_ret, uint32_t *found)
     }
     // A write-back that stays unfinished leaves no label to read.
     const bool pending = !elabel_result_readable(settled);
+    static char torn[ELABEL_RECORD_PATH_MAX];
     if (!new_image()) {
         return load_result::no_memory;
     }
@@ -137,7 +138,9 @@ load_result load_locked(int32_t *verify_ret, uint32_t *found)
         *found = elabel_get_le32(elabel_data);
         found_no_label = true;
         found_word = *found;
-        if (write_magic(elabel_data)) {
+        // Beside a damaged record set aside, the region may be a cut: a person
+        // looks at it before anything is written there.
+        if (!elabel_record_damaged_aside(torn) && write_magic(elabel_data)) {
             return load_result::magic_written;
         }
         driver_elabel_release();

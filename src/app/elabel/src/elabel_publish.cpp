@@ -96,7 +96,9 @@ int publish_files(const uint8_t *label)
     return ret;
 }
 
-void remove_published()
+} // namespace
+
+void elabel_publish_withdraw()
 {
     constexpr const char *NAMES[] = {ELABEL_PUBLISHED_LABEL, ELABEL_PUBLISHED_JSON};
     for (const char *name : NAMES) {
@@ -106,6 +108,8 @@ void remove_published()
         }
     }
 }
+
+namespace {
 
 // A record pending, or a damaged one set aside: the label may be as a cut left it.
 bool may_be_cut()
@@ -137,7 +141,7 @@ int elabel_publish(const uint8_t *label)
         return 0;
     }
     const int err = errno;
-    remove_published();
+    elabel_publish_withdraw();
     ELABEL_ERR("label not published in %s: %s\n", elabel_platform.publish_dir,
                std::strerror(err));
     errno = err;

@@ -24,6 +24,9 @@ bool elabel_published_path(const char *name, char *out, size_t size);
 // directory.
 int elabel_publish(const uint8_t *label);
 
+// Removes the published copy: the board no longer holds it, or may not.
+void elabel_publish_withdraw();
+
 enum class elabel_publish_result { published, busy, unread, pending, not_stored };
 
 // Reads the board's label as stored, under the lock, and publishes it; not

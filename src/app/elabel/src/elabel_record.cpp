@@ -232,7 +232,7 @@ int32_t elabel_record_remove()
     return 0;
 }
 
-int32_t elabel_record_set_aside(uint32_t crc, bool damaged, char *aside)
+int32_t elabel_record_copy_aside(uint32_t crc, bool damaged, char *aside)
 {
     record_paths paths;
     if (!make_paths(&paths)) {
@@ -258,6 +258,20 @@ int32_t elabel_record_set_aside(uint32_t crc, bool damaged, char *aside)
         }
     }
     if (linked != 0) {
+        return -1;
+    }
+    const int synced = elabel_sync_parent(paths.record);
+    if (synced != 0) {
+        ELABEL_ERR("pending-write record linked as %s, directory not synced: %s\n", aside,
+                   std::strerror(-synced));
+    }
+    return 0;
+}
+
+int32_t elabel_record_set_aside(uint32_t crc, bool damaged, char *aside)
+{
+    record_paths paths;
+    if (!make_paths(&paths) || elabel_record_copy_aside(crc, damaged, aside) != 0) {
         return -1;
     }
     if (elabel_platform.file.unlink(paths.record) != 0) {

@@ -14,10 +14,6 @@
 // A persistent directory, chosen when the store is built.
 #ifndef ELABEL_RECORD_DIR
 #define ELABEL_RECORD_DIR "/var/lib/elabel"
-// The part was read holding a whole label of ours since: damaged records set
-// aside are renamed as plain set-aside ones (never over another file).
-void elabel_record_clear_torn();
-
 #endif
 #define ELABEL_RECORD_NAME "pending-label"
 
@@ -60,6 +56,8 @@ constexpr size_t ELABEL_RECORD_PATH_MAX = 512;
 // left it) gets a name of its own kind that readers of the board look for. 0
 // with the new path in `aside` (ELABEL_RECORD_PATH_MAX bytes), or -1 with errno.
 int32_t elabel_record_set_aside(uint32_t crc, bool damaged, char *aside);
+// The same, but the record stays at its path as well (a second link to it).
+int32_t elabel_record_copy_aside(uint32_t crc, bool damaged, char *aside);
 
 // intact: both labels check; image_only: the image checks, the replaced label
 // does not (or the format keeps none); damaged: the image does not check, or

@@ -7,6 +7,8 @@
 #include "elabel_fate.h"
 #include "elabel_judge.h"
 #include "elabel_record.h"
+#include "elabel_platform.h"
+#include "elabel_log.h"
 #include "elabel_signals.h"
 #include "elabel_writeback.h"
 
@@ -57,9 +59,29 @@ int32_t judge_image_only(const elabel_record &record, const uint8_t *device, boo
     return *finish ? ELABEL_WRITEBACK_PARTIAL : ELABEL_WRITEBACK_FOREIGN;
 }
 
+// A record damaged in the label it replaces keeps a name of its own before its
+// write-back is finished: linked aside while it still holds the record path,
+// which the restore's own record then takes over. False when it could not
+// be, with the record left pending.
+bool keep_damaged(const elabel_record &record, const char *why, char *aside, elabel_result *res)
+{
+    if (elabel_record_copy_aside(record.crc, true, aside) == 0) {
+        // The record's fate, said where every other fate is.
+        ELABEL_ERR_FOR("elabel_record_decide",
+                       "pending-write record damaged: %s; record %s kept as %s, its write-back "
+                       "judged from the label it writes\n",
+                   why, elabel_record_path(), aside);
+        return true;
+    }
+    res->outcome = ELABEL_WRITEBACK_DAMAGED;
+    res->pending[0] = '\0';
+    elabel_record_decide(res, false, record.crc, why);
+    return false;
+}
+
 // Judges the part against a record whose image checks; finishes it, or lets
-// the record's fate be decided. A record damaged in its replaced label is set
-// aside first (never replaced by the restore's own), once the part was read.
+// the record's fate be decided. A record damaged in its replaced label gets
+// its own name first, once the part was read, and is never replaced.
 void settle_readable(const elabel_record &record, bool image_only, const char *why,
                      elabel_result *res)
 {
@@ -69,19 +91,28 @@ void settle_readable(const elabel_record &record, bool image_only, const char *w
         elabel_record_decide(res, false, record.crc, nullptr);
         return;
     }
-    if (image_only) {
-        res->outcome = ELABEL_WRITEBACK_DAMAGED;
-        elabel_record_decide(res, false, record.crc, why);
-        if (res->pending[0] != '\0') {
-            return;
-        }
+    char aside[ELABEL_RECORD_PATH_MAX];
+    if (image_only && !keep_damaged(record, why, aside, res)) {
+        return;
     }
     bool finish = false;
     res->outcome = image_only ? judge_image_only(record, device, &finish)
                               : judge_intact(record, device, &finish);
     if (finish) {
         restore(record, device, res);
+        // A restore that wrote nothing left the record where it was.
+        if (image_only && res->outcome == ELABEL_WRITEBACK_REFUSED) {
+            (void)elabel_platform.file.unlink(aside);
+        }
         return;
+    }
+    if (image_only) {
+        // Nothing to finish: the damaged record goes aside for good.
+        res->outcome = res->outcome == ELABEL_WRITEBACK_FOUND ? ELABEL_WRITEBACK_FOUND
+                                                              : ELABEL_WRITEBACK_FOREIGN;
+        if (elabel_record_remove() != 0) {
+            elabel_record_decide(res, false, record.crc, nullptr);
+        }
     }
     if (!image_only) {
         elabel_record_decide(res, false, record.crc, nullptr);

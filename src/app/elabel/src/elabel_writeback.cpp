@@ -11,23 +11,24 @@
 #include "elabel_report.h"
 #include "elabel_signals.h"
 
-namespace {
-
-// A record left by an earlier write-back is settled first: this one's record
-// takes its place, which it must not do while that one stays.
-bool settle_earlier(elabel_result *res)
+bool elabel_settle_first(elabel_result *res)
 {
     elabel_settle(res);
     if (res->pending[0] == '\0') {
-        *res = elabel_result{};
         return true;
     }
     char why[2 * ELABEL_REPORT_PATH_MAX + 128];
     const char *stays = res->why;
     if (res->outcome == ELABEL_WRITEBACK_BLOCKED) {
-        std::snprintf(why, sizeof(why), "the record path is blocked: a directory; remove it (%s)",
-                      res->pending);
-    } else if (res->outcome == ELABEL_WRITEBACK_LATER) {
+        // Logged once already, as the record's fate: said here, not logged again.
+        std::snprintf(res->why, sizeof(res->why),
+                      "the record path is blocked: a directory; remove it (%.*s)",
+                      static_cast<int>(sizeof(res->why)) / 2, res->pending);
+        res->outcome = ELABEL_WRITEBACK_REFUSED;
+        res->failed = elabel_pass::not_started;
+        return false;
+    }
+    if (res->outcome == ELABEL_WRITEBACK_LATER) {
         std::snprintf(why, sizeof(why),
                       "the pending-write record %s is of a later format: writes wait for the "
                       "version that wrote it to finish it",
@@ -39,6 +40,8 @@ bool settle_earlier(elabel_result *res)
     elabel_result_refuse(res, why);
     return false;
 }
+
+namespace {
 
 // The label it replaces: as this process read it under the lock, or read now.
 bool know_replaced(elabel_plan *plan, elabel_result *res)
@@ -94,9 +97,12 @@ int32_t elabel_write_label(const uint8_t *image, elabel_write_kind kind, elabel_
     plan.image = image;
     plan.erase_only = kind == elabel_write_kind::clear;
     plan.pass_failed = pass_failed;
-    if (settle_earlier(res) && know_replaced(&plan, res)) {
-        plan_keep(&plan, kind);
-        elabel_execute(plan, res);
+    if (elabel_settle_first(res)) {
+        *res = elabel_result{};  // what this write-back comes to, not the settling
+        if (know_replaced(&plan, res)) {
+            plan_keep(&plan, kind);
+            elabel_execute(plan, res);
+        }
     }
     elabel_set_unlock(fd);
     elabel_release_signals(&signals);

@@ -52,6 +52,11 @@ void elabel_execute(const elabel_plan &plan, elabel_result *res);
 // what the part holds. ELABEL_WRITEBACK_NONE when there is none.
 void elabel_settle(elabel_result *res);
 
+// Settles an earlier record as a write-back does first: true when none stays;
+// false with the result refused, saying why (a record that stays, of a later
+// format, a directory in the record's way).
+bool elabel_settle_first(elabel_result *res);
+
 // The result leaves a label on the part for a load to read: no record stays
 // that still has a write-back to finish there.
 bool elabel_result_readable(const elabel_result &res);
