@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # The bash completions of both tools: what command lines complete to, and their
 # item lists and each command's options against elabel-image itself.
-#   completion_test.sh COMPLETIONS_DIR ELABEL_IMAGE
+#   completion_test.sh COMPLETIONS_DIR ELABEL_IMAGE [EMULATOR]
+# EMULATOR runs a cross-built elabel-image (qemu-user).
 set -uo pipefail
 export LC_ALL=C
-dir=$(realpath "$1") image=$(realpath "$2")
+dir=$(realpath "$1") image=$(realpath "$2") emulator=${3:-}
+run_image() { ${emulator:+"$emulator"} "$image" "$@"; }
 # shellcheck source=/dev/null
 source "$dir/elabel" && source "$dir/elabel-image" || exit 1
 # shellcheck disable=SC2317  # called by the completions
@@ -42,8 +44,8 @@ _elabel_image|elabel-image set 30=AC|
 CASES
 
 # The items, in the label's order, as elabel-image shows them; elabel sets 0x30 to 0x68.
-"$image" build -o label.bin || exit 1
-shown=$("$image" show label.bin | awk 'NR > 2 { print $1, $2 }')
+run_image build -o label.bin || exit 1
+shown=$(run_image show label.bin | awk 'NR > 2 { print $1, $2 }')
 # shellcheck disable=SC2154,SC2086  # the lists come from the completion, split into words
 expect "items" "$(paste -d' ' <(printf '%s\n' $_elabel_image_ids) <(printf '%s\n' $_elabel_image_names))" "$shown"
 expect "elabel get" "$(completions _elabel 'elabel get ')" "$(awk '{ print $1 }' <<<"$shown" | sort | paste -sd' ')"
@@ -60,7 +62,7 @@ for command in show check diff build dump program set recover extract; do
     --json) [ "$command" = show ] && arg=$option ;;
     -o) arg=-ox ;;
     esac
-    "$image" "$command" "$arg" --help >/dev/null 2>&1 && taken=yes || taken=no
+    run_image "$command" "$arg" --help >/dev/null 2>&1 && taken=yes || taken=no
     [[ " $(_elabel_image_options "$command") " == *" $option "* ]] && offered=yes || offered=no
     expect "$command $option taken" "$taken" "$offered"
   done
