@@ -7,30 +7,26 @@
 namespace {
 
 struct told_row {
-    int32_t outcome;
     const char *said;    // the line, or nullptr; "%s" takes the report's why
     const char *then;    // after "the pending-write record X stays and", when one stays
+    int32_t outcome;
     bool resets;         // the items stored as their default are named
     bool written;        // the part holds the label: a record that stays, or none, is said
 };
 
+constexpr const char *KEPT_ITS_LABEL =
+    "label not written: the part still holds the label it had (write protection?)";
+constexpr const char *NOT_AS_ASKED = "the label was not written as asked (the system log says how)";
 constexpr told_row TOLD[] = {
-    {ELABEL_WRITEBACK_WRITTEN, nullptr, nullptr, true, true},
-    {ELABEL_WRITEBACK_REFUSED, "label not written: %s", nullptr, false, false},
-    {ELABEL_WRITEBACK_UNCHANGED,
-     "label not written: the part still holds the label it had (write protection?)", nullptr,
-     false, true},
-    {ELABEL_WRITEBACK_FAILED,
-     "label not written: the part still holds the label it had (write protection?)", nullptr,
-     false, true},
-    {ELABEL_WRITEBACK_UNCHECKED, "the label was written but could not be read back",
-     "the next run checks it", true, false},
-    {ELABEL_WRITEBACK_PARTIAL, "the label was not written as asked (the system log says how)",
-     "the next run finishes it", false, false},
-    {ELABEL_WRITEBACK_MISREAD, "the label was not written as asked (the system log says how)",
-     "the next run finishes it", false, false},
-    {ELABEL_WRITEBACK_WORN, "the label was not written as asked (the system log says how)",
-     "the next run sets it aside", false, false},
+    {nullptr, nullptr, ELABEL_WRITEBACK_WRITTEN, true, true},
+    {"label not written: %s", nullptr, ELABEL_WRITEBACK_REFUSED, false, false},
+    {KEPT_ITS_LABEL, nullptr, ELABEL_WRITEBACK_UNCHANGED, false, true},
+    {KEPT_ITS_LABEL, nullptr, ELABEL_WRITEBACK_FAILED, false, true},
+    {"the label was written but could not be read back", "the next run checks it",
+     ELABEL_WRITEBACK_UNCHECKED, true, false},
+    {NOT_AS_ASKED, "the next run finishes it", ELABEL_WRITEBACK_PARTIAL, false, false},
+    {NOT_AS_ASKED, "the next run finishes it", ELABEL_WRITEBACK_MISREAD, false, false},
+    {NOT_AS_ASKED, "the next run sets it aside", ELABEL_WRITEBACK_WORN, false, false},
 };
 
 bool told = false;

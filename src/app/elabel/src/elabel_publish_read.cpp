@@ -26,9 +26,9 @@ int read_published(uint8_t (&bytes)[ELABEL_DATA_LEN + 1], time_t *read_at)
     }
     struct stat st {};
     int ret = 0;
-    if (elabel_platform.file.fstat(fd, &st) != 0) {
-        ret = -errno;
-    } else if (const ssize_t n = elabel_read_all(fd, bytes, sizeof(bytes)); n < 0) {
+    const bool stated = elabel_platform.file.fstat(fd, &st) == 0;
+    const ssize_t n = stated ? elabel_read_all(fd, bytes, sizeof(bytes)) : -1;
+    if (n < 0) {
         ret = -errno;
     } else if (!S_ISREG(st.st_mode) || n != ELABEL_DATA_LEN) {
         ret = -EINVAL;

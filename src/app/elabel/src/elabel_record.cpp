@@ -30,7 +30,7 @@ constexpr size_t REPLACED_CRC_AT = REPLACED_AT + ELABEL_DATA_LEN;
 constexpr size_t CRC_AT = REPLACED_CRC_AT + 4;
 static_assert(CRC_AT + 4 == ELABEL_RECORD_LEN, "record layout");
 // The second format: header, image, replaced label, one CRC-32.
-constexpr size_t SECOND_LEN = IMAGE_AT + 2 * ELABEL_DATA_LEN + 4;
+constexpr size_t SECOND_LEN = IMAGE_AT + 2 * size_t{ELABEL_DATA_LEN} + 4;
 // The first: tag, length, offset, image, CRC-32.
 constexpr size_t FIRST_IMAGE_AT = 16;
 constexpr size_t FIRST_LEN = FIRST_IMAGE_AT + ELABEL_DATA_LEN + 4;

@@ -12,6 +12,7 @@ int whole(Io io, uint32_t offset, uint32_t length)
 {
     uint32_t done = 0;
     while (done < length) {
+        // cppcheck-suppress redundantAssignment ; a new result each time round
         const long n = io(done, length - done, uint64_t{offset} + done);
         if (n == -EINTR) {
             continue;
