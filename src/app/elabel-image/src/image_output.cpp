@@ -89,9 +89,9 @@ int replace(const char *path, const uint8_t *bytes, size_t size, const target &t
     }
     // As root the old owner is kept.
     const elabel_file_owner owner{t.mode, t.uid, t.gid, geteuid() == 0};
-    const elabel_store_spec spec{path, temp, true, 0666, t.exists ? &owner : nullptr};
+    const elabel_store_target dest{path, temp, true, 0666, t.exists ? &owner : nullptr};
     elabel_store_step failed = elabel_store_step::create;
-    if (elabel_store_file(spec, bytes, size, &failed) == 0) {
+    if (elabel_store_file(dest, bytes, size, &failed) == 0) {
         return 0;
     }
     return failed == elabel_store_step::fsync_dir ? 1 : -errno;

@@ -123,17 +123,17 @@ int apply_owner(int fd, const elabel_file_owner &owner)
 }
 
 // Writes the temporary whole and durable; the step that failed, if any.
-bool write_temp(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+bool write_temp(const elabel_store_target &dest, const uint8_t *data, size_t len,
                 elabel_store_step *failed)
 {
     *failed = elabel_store_step::create;
-    const int fd = create_temp(spec.temp, spec.mode);
+    const int fd = create_temp(dest.temp, dest.mode);
     if (fd < 0) {
         return false;
     }
     bool ok = true;
     if (int ret = elabel_write_all(fd, data, len);
-        ret != 0 || (spec.owner != nullptr && (ret = apply_owner(fd, *spec.owner)) != 0)) {
+        ret != 0 || (dest.owner != nullptr && (ret = apply_owner(fd, *dest.owner)) != 0)) {
         errno = -ret;
         *failed = elabel_store_step::write;
         ok = false;
@@ -169,25 +169,25 @@ const char *elabel_store_step_name(elabel_store_step step)
     return STEP_NAMES[static_cast<int>(step)];
 }
 
-int elabel_store_file(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+int elabel_store_file(const elabel_store_target &dest, const uint8_t *data, size_t len,
                       elabel_store_step *failed)
 {
-    bool stored = write_temp(spec, data, len, failed);
+    bool stored = write_temp(dest, data, len, failed);
     const bool created = stored || *failed != elabel_store_step::create;
-    if (stored && !publish(spec.path, spec.temp, spec.replace)) {
+    if (stored && !publish(dest.path, dest.temp, dest.replace)) {
         *failed = elabel_store_step::publish;
         stored = false;
     }
     if (!stored) {
         const int err = errno;
         if (created) {
-            (void)elabel_platform.file.unlink(spec.temp);
+            (void)elabel_platform.file.unlink(dest.temp);
         }
         errno = err;
         return -1;
     }
     *failed = elabel_store_step::fsync_dir;
-    if (const int synced = elabel_sync_parent(spec.path); synced != 0) {
+    if (const int synced = elabel_sync_parent(dest.path); synced != 0) {
         errno = -synced;
         return -1;
     }

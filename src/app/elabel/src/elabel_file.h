@@ -39,7 +39,7 @@ struct elabel_file_owner {
 // link; renamed over `path` (`replace`) or linked at `path` only where nothing
 // is there (EEXIST otherwise). `owner`, when given, is applied to the
 // temporary before it is published.
-struct elabel_store_spec {
+struct elabel_store_target {
     const char *path;
     char *temp;
     bool replace;
@@ -52,7 +52,7 @@ struct elabel_store_spec {
 // any instant leaves the old file or the new one whole. 0; or -1 with errno
 // and `*failed` set, and the temporary gone. When only the directory sync
 // failed, the file is in place.
-int elabel_store_file(const elabel_store_spec &spec, const uint8_t *data, size_t len,
+int elabel_store_file(const elabel_store_target &dest, const uint8_t *data, size_t len,
                       elabel_store_step *failed);
 
 #endif

@@ -166,8 +166,8 @@ int store_new(const char *dir, const listing &kept, const uint8_t *label, char *
             errno = ENAMETOOLONG;
             return -1;
         }
-        const elabel_store_spec spec{path, temp, false, 0600, nullptr};
-        if (elabel_store_file(spec, label, ELABEL_DATA_LEN, failed) == 0) {
+        const elabel_store_target dest{path, temp, false, 0600, nullptr};
+        if (elabel_store_file(dest, label, ELABEL_DATA_LEN, failed) == 0) {
             return 0;
         }
         if (*failed != elabel_store_step::publish || errno != EEXIST) {

@@ -52,9 +52,9 @@ int store(const char *name, const uint8_t *data, size_t len)
     }
     // The mode set exactly, whatever the umask.
     const elabel_file_owner owner{FILE_MODE, 0, 0, false};
-    const elabel_store_spec spec{path, temp, true, FILE_MODE, &owner};
+    const elabel_store_target dest{path, temp, true, FILE_MODE, &owner};
     elabel_store_step failed{};
-    return elabel_store_file(spec, data, len, &failed);
+    return elabel_store_file(dest, data, len, &failed);
 }
 
 // The JSON document in `buffer`: its length, or 0 when it did not fit.

@@ -194,9 +194,9 @@ int32_t elabel_record_store(const uint8_t *image, const uint8_t *replaced, bool 
     encode(record, image, replaced, restore);
     const char *step = "mkdir";
     elabel_store_step failed = elabel_store_step::create;
-    const elabel_store_spec spec{paths.record, paths.temp, true, 0600, nullptr};
+    const elabel_store_target dest{paths.record, paths.temp, true, 0600, nullptr};
     if (make_dir(elabel_platform.record_dir) == 0) {
-        if (elabel_store_file(spec, record, sizeof(record), &failed) == 0) {
+        if (elabel_store_file(dest, record, sizeof(record), &failed) == 0) {
             return 0;
         }
         step = elabel_store_step_name(failed);
