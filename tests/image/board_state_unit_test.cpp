@@ -27,13 +27,17 @@ image_options options(std::vector<char *> *args, const char *output = nullptr)
     return opt;
 }
 
-int run(int (*command)(const image_options &), const image_options &opt, std::string *err)
+int run(int (*command)(const image_options &), const image_options &opt, std::string *err,
+        std::string *out = nullptr)
 {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     const int ret = command(opt);
     *err = testing::internal::GetCapturedStderr();
-    (void)testing::internal::GetCapturedStdout();
+    const std::string printed = testing::internal::GetCapturedStdout();
+    if (out != nullptr) {
+        *out = printed;
+    }
     return ret;
 }
 
@@ -165,11 +169,10 @@ TEST_F(BoardStateTest, SetWithoutItemsAndDiffOfAnUnreadableFileTouchNothing)
     };
     for (const auto &c : cases) {
         g.reads = g.writes = 0;
-        testing::internal::CaptureStdout();
-        testing::internal::CaptureStderr();
-        EXPECT_EQ(IMAGE_USAGE, c.command(c.opt)) << c.what;
-        (void)testing::internal::GetCapturedStderr();
-        EXPECT_EQ("", testing::internal::GetCapturedStdout()) << c.what;
+        std::string err;
+        std::string out;
+        EXPECT_EQ(IMAGE_USAGE, run(c.command, c.opt, &err, &out)) << c.what;
+        EXPECT_EQ("", out) << c.what;
         EXPECT_EQ(0, g.reads) << c.what;
         EXPECT_EQ(0, g.writes) << c.what;
     }
